@@ -1,0 +1,1 @@
+#include "usb_station.h"

@@ -1,0 +1,129 @@
+// The simulated base station on a umockdev testbed, behind the real
+// libusb-0.1.
+//
+// A UsbTestbed makes a umockdev testbed with one usbfs node per station
+// (/dev/bus/usb/BBB/DDD, holding its device and configuration descriptors)
+// and answers the usbfs ioctls that libusb-0.1 issues on it: bulk writes on
+// endpoint 5 go to the station's StationModel, bulk reads on 0x82 and 0x83
+// are served from the model's reply queues. A read with nothing due never
+// completes, so libusb's own time-out ends it (DISCARDURB, then REAPURB, and
+// the call returns -110).
+//
+// The process that uses libusb must run under the umockdev preload
+// (LD_PRELOAD=libumockdev-preload.so.0; vesk_add_usb_test() in
+// sim/CMakeLists.txt registers test binaries that way). The ioctl handlers
+// run on umockdev's own thread: no main loop of the test is needed, and the
+// model and the wire record may be read from the test's thread at any time.
+// Only one UsbTestbed should exist at a time (umockdev sets UMOCKDEV_DIR for
+// the whole process).
+#pragma once
+
+#include <cerrno>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "station_model.h"
+
+namespace vesksim {
+
+enum class TransferOutcome {
+  Pending,    // submitted, not yet reaped
+  Completed,  // reaped with data (IN) or accepted (OUT)
+  Discarded,  // libusb gave up on it (its time-out): DISCARDURB
+  Failed,     // SUBMITURB refused (see failNextWrites) or the station was unplugged
+};
+
+// One bulk transfer as it crossed the wire.
+struct WireTransfer {
+  int station = 0;             // UsbStation::index()
+  std::uint8_t endpoint = 0;   // as the URB names it: 0x05, 0x82, 0x83
+  bool in = false;             // direction, from the endpoint's bit 7
+  std::size_t requested = 0;   // buffer length of the URB
+  Bytes data;                  // bytes written (OUT) or handed to the host (IN)
+  TransferOutcome outcome = TransferOutcome::Pending;
+  int error = 0;               // errno of a refused submit
+  Clock::time_point submitted;  // SUBMITURB seen
+  Clock::time_point finished;   // handed back by REAPURB(NDELAY), or DISCARDURB seen
+  // The URB does not carry libusb's time-out; for a discarded transfer the
+  // time from submit to discard is that time-out as the host measured it.
+  std::chrono::microseconds elapsed() const {
+    return std::chrono::duration_cast<std::chrono::microseconds>(finished - submitted);
+  }
+};
+
+const char* toString(TransferOutcome outcome);
+
+class UsbTestbed;
+
+class UsbStation {
+ public:
+  ~UsbStation();
+  UsbStation(const UsbStation&) = delete;
+  UsbStation& operator=(const UsbStation&) = delete;
+
+  StationModel& model();
+  int index() const;  // 0, 1, ... in order of addStation()
+  int busNumber() const;
+  int deviceNumber() const;
+  std::string devnode() const;  // "/dev/bus/usb/001/002"
+
+  // Faults on demand.
+  void failSetConfiguration(bool fail = true);  // SETCONFIGURATION -> -1, EPIPE
+  void failClaimInterface(bool fail = true);    // CLAIMINTERFACE -> -1, EBUSY
+  void shortReadNext(std::size_t bytes);        // the next IN transfer that completes carries only this many bytes
+  void failNextWrites(int count, int error = EIO);  // the next `count` SUBMITURBs on endpoint 5 fail with `error`
+  // Unplugs the station: its node is deleted (a later scan no longer lists
+  // it) and every ioctl on a handle still open fails with ENODEV.
+  void unplug();
+  bool unplugged() const;
+
+  // What the host did.
+  int configuration() const;              // last value set, -1 before any
+  bool interfaceClaimed(int number) const;
+  std::vector<WireTransfer> transfers() const;       // this station's, in order of submit
+  std::vector<std::string> ioctls() const;           // names of every ioctl seen ("SUBMITURB", ...)
+  void clearRecord();                                // forgets transfers and ioctls
+
+ private:
+  friend class UsbTestbed;
+  struct Impl;
+  explicit UsbStation(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+class UsbTestbed {
+ public:
+  UsbTestbed();  // an empty bus; throws std::runtime_error when umockdev fails
+  ~UsbTestbed();
+  UsbTestbed(const UsbTestbed&) = delete;
+  UsbTestbed& operator=(const UsbTestbed&) = delete;
+
+  // A base station (vendor 0x1234, product 0x1236) on bus `bus` with the next
+  // free device number. The reference stays valid as long as the testbed.
+  UsbStation& addStation(int bus = 1);
+  // A device with other ids (one configuration, no ioctl handler), so that
+  // a device walk has something to skip.
+  void addOtherDevice(std::uint16_t vendor, std::uint16_t product, int bus = 1);
+
+  UsbStation& station(int index);
+  std::size_t stationCount() const;
+
+  // Every station's transfers, in order of submit.
+  std::vector<WireTransfer> transfers() const;
+
+  // The testbed's root folder, and the environment that a child process
+  // needs to reach the same stations: UMOCKDEV_DIR and LD_PRELOAD.
+  std::string rootDir() const;
+  std::vector<std::pair<std::string, std::string>> childEnvironment() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vesksim
