@@ -62,6 +62,7 @@ struct TextLine {
   std::uint16_t colourB = 0;    // RGB565 word (layout 0 only)
   std::uint8_t fontType = 0;
   std::uint8_t fontSize = 0;
+  bool wide = false;            // text holds UTF-16LE units (layouts 7 and 8)
 
   // Layout 0 items and the passing texts: bytes up to the first 0.
   // Layouts 7 and 8: UTF-16LE units up to the first 0 unit, as UTF-8 when
@@ -86,6 +87,10 @@ struct Screen {
   // Layout 0: the three items, empty ones included (all fields 0).
   // Layout 7: four slots. Layout 8: three lines.
   std::vector<TextLine> lines;
+
+  // The text of `count` lines from `first` on, joined: a line of
+  // sendMessage2 spans two slots of layout 7 (slots 0+1 and 2+3).
+  std::string joinedText(std::size_t first, std::size_t count) const;
 };
 
 struct DisplayState {
