@@ -252,6 +252,166 @@ VESKLINK_API int32_t sendDataToRemoteControl(
     const char *txt4, int32_t setA4, int32_t setB4,
     int32_t seq);
 
+/* ---- Serial bus --------------------------------------------------------- */
+/*
+ * The second link: one serial port, process-wide, on which up to 100 bus
+ * stations listen, each under a one-byte bus address (1 to 255). The port is
+ * "COM<number>" at 38400 baud, 8 data bits, no parity, 1 stop bit, no flow
+ * control, DTR and RTS off, raw. On Linux "COM<n>" is the device named by
+ * environment variable VESKLINK_COM<n> when it is set, otherwise
+ * /dev/ttyS<n-1>; numbers below 1 name no port.
+ *
+ * Bus address strings (busAddrs): a zero-terminated string, one byte per
+ * station, in the order the stations are served. At most the first 100 bytes
+ * are used; a null string names no station. The bus address chooses the
+ * station; the display address addr inside the frame is the same as on USB.
+ *
+ * Every serial twin builds exactly the frame of its USB twin, with the same
+ * message numbering, and sends it to each station in turn: one 136-byte bus
+ * frame (bus address, 'G', 0, 0, the 128-byte frame, 0, 0, CRC-16/MODBUS low
+ * byte first), then a 30 ms pause. A call to n stations therefore takes about
+ * n times 30 ms plus the time on the wire (35 ms per frame at 38400 baud).
+ * Bytes that arrive while a frame is sent are read and dropped.
+ *
+ * Port not open (never opened, closed, or the last InitDeviceRS failed): the
+ * sending twins still build their frame, take their message id and return
+ * their usual result; nothing is sent and no pause is made per station. The
+ * reads return 0 and call no callback.
+ *
+ * Port failing during an exchange (adapter removed, the other end hung up, a
+ * write not finished within 100 ms per byte plus 1000 ms): the port is closed
+ * there and then, and stays closed until the next InitDeviceRS. The call that
+ * met the failure returns as if the port had been closed before it (a send
+ * returns its message id, a read returns 0; stations served before the
+ * failure did get their frame or were reported); no call waits longer than one
+ * write time-out, and later calls send nothing and return at once.
+ */
+
+/*
+ * Opens the bus port "COM<number>", first closing and discarding any port
+ * opened before (so a second call moves the library to another port, or
+ * reopens the same one). Seeds the message counter with a random value from 1
+ * to 253 whether or not the port opened. Returns 0 when the port is open, 1
+ * when it could not be opened (no such device, not a serial port, settings
+ * refused); the library then has a closed port.
+ */
+VESKLINK_API int32_t InitDeviceRS(int32_t number);
+
+/* Closes and discards the bus port, if there is one. The message counter
+ * keeps its value. Without a port it does nothing. */
+VESKLINK_API void closeDeviceRS(void);
+
+/* sendFlag to every station of busAddrs. Returns the message id. */
+VESKLINK_API int32_t sendFlagRS(const char *busAddrs, int32_t addr, int32_t flag);
+
+/* setRPMLimit to every station of busAddrs. Returns the message id. */
+VESKLINK_API int32_t setRPMLimitRS(const char *busAddrs, int32_t addr, uint32_t limit);
+
+/* sendPicture to every station of busAddrs. Returns the message id. */
+VESKLINK_API int32_t sendPictureRS(const char *busAddrs, int32_t addr, int32_t picture,
+                                   int32_t flagBit);
+
+/* sendCurrentPos to every station of busAddrs. Returns the message id. */
+VESKLINK_API int32_t sendCurrentPosRS(const char *busAddrs, int32_t addr,
+                                      int32_t position, int32_t time, int32_t gap,
+                                      int32_t value);
+
+/* sendPAssing to every station of busAddrs. Returns the message id. */
+VESKLINK_API int32_t sendPAssingRS(const char *busAddrs, int32_t addr,
+                                   int32_t position, int32_t time, int32_t gap,
+                                   int32_t mode, int32_t value);
+
+/*
+ * sendMessage to every station of busAddrs, then one more 30 ms pause after
+ * the last station (also when none was served). Returns the message id.
+ */
+VESKLINK_API int32_t sendMessageRS(
+    const char *busAddrs, int32_t addr, int32_t picture, int32_t timeBack,
+    int32_t textOnly,
+    const char *txt1, uint32_t colorA1, uint32_t colorB1, uint32_t x1,
+    uint32_t y1, int32_t font1, int32_t flagA1, int32_t flagB1,
+    const char *txt2, uint32_t colorA2, uint32_t colorB2, uint32_t x2,
+    uint32_t y2, int32_t font2, int32_t flagA2, int32_t flagB2,
+    const char *txt3, uint32_t colorA3, uint32_t colorB3, uint32_t x3,
+    uint32_t y3, int32_t font3, int32_t flagA3, int32_t flagB3);
+
+/* sendMessage2 to every station of busAddrs. Returns the message id. */
+VESKLINK_API int32_t sendMessage2RS(
+    const char *busAddrs, int32_t addr, int32_t picture, int32_t timeBack,
+    int32_t textOnly,
+    const void *txt1, uint32_t color1, uint32_t x1, uint32_t y1,
+    int32_t fontType1, int32_t fontSize1, int32_t fontBlink1,
+    const void *txt2, uint32_t color2, uint32_t x2, uint32_t y2,
+    int32_t fontType2, int32_t fontSize2, int32_t fontBlink2);
+
+/* sendMessage3 to every station of busAddrs. Returns the message id. */
+VESKLINK_API int32_t sendMessage3RS(
+    const char *busAddrs, int32_t addr, int32_t picture, int32_t timeBack,
+    int32_t textOnly,
+    const void *txt1, uint32_t color1, uint32_t x1, uint32_t y1,
+    int32_t fontType1, int32_t fontSize1,
+    const void *txt2, uint32_t color2, uint32_t x2, uint32_t y2,
+    int32_t fontType2, int32_t fontSize2,
+    const void *txt3, uint32_t color3, uint32_t x3, uint32_t y3,
+    int32_t fontType3, int32_t fontSize3);
+
+/* sendMessage4 to every station of busAddrs. Returns the message id. */
+VESKLINK_API int32_t sendMessage4RS(
+    const char *busAddrs, int32_t addr, int32_t picture, int32_t timeBack,
+    int32_t textOnly,
+    const void *txt1, uint32_t color1, uint32_t x1, uint32_t y1,
+    int32_t fontType1, int32_t fontSize1,
+    const void *txt2, uint32_t x2, uint32_t y2,
+    const void *txt3, uint32_t color3, uint32_t x3, uint32_t y3,
+    int32_t fontType3, int32_t fontSize3,
+    const void *txt4, uint32_t x4, uint32_t y4);
+
+/* sendDataToRemoteControl to every station of busAddrs. Takes no message
+ * id. Returns 0. */
+VESKLINK_API int32_t sendDataToRemoteControlRS(
+    const char *busAddrs,
+    const char *txt1, int32_t setA1, int32_t setB1,
+    const char *txt2, int32_t setA2, int32_t setB2,
+    const char *txt3, int32_t setA3, int32_t setB3,
+    const char *txt4, int32_t setA4, int32_t setB4,
+    int32_t seq);
+
+/*
+ * Sends the caller's 128-byte frame unchanged to every station of busAddrs,
+ * then one more 30 ms pause (also when no station was served). A null frame
+ * sends nothing but still pauses. Takes no message id. Returns 1.
+ */
+VESKLINK_API int32_t sendDataRS(const char *busAddrs, const uint8_t *frame);
+
+/*
+ * Asks the one station busAddr (its low 8 bits) for its reply: a 4-byte read
+ * request (bus address, 'F', CRC-16/MODBUS low byte first), a 30 ms pause,
+ * then whatever has arrived, at most 136 bytes, without waiting further.
+ * Exactly 136 bytes are a reply, taken on its length alone (its CRC, address
+ * and marker are not checked): its bytes 4 to 131 are copied to buffer (at
+ * least 128 bytes; a null buffer is not written) and the result is 1.
+ * Anything shorter, or a port that is not open, gives 0 with buffer untouched;
+ * the bytes of an answer that came too late wait in the port for the next
+ * read, which takes them first.
+ */
+VESKLINK_API int32_t readDataRS(int32_t busAddr, uint8_t *buffer);
+
+/*
+ * The serial poll: asks each station of busAddrs in turn for its reply, as
+ * readDataRS does, copies each reply to buffer (so buffer ends with the last
+ * one read) and handles it as readDataWithCallback does, sharing with the USB
+ * polls the last event sequence that marks repeats: an event from one station
+ * with the sequence number of the event just read from another is a repeat.
+ * Stops at the first station that gives no complete reply, and returns 0 then,
+ * even when stations before it were reported. Otherwise returns 1 when the
+ * last station's reply was no event, 0 when it was an event. An empty or null
+ * busAddrs polls nothing and returns 0. Callbacks run on the caller's thread,
+ * at most one per station, and may call the send functions.
+ */
+VESKLINK_API int32_t readDataWithCallbackRS(const char *busAddrs, uint8_t *buffer,
+                                            VeskEventCallback eventCallback,
+                                            VeskAckCallback ackCallback);
+
 #ifdef __cplusplus
 }
 #endif

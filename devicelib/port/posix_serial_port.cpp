@@ -1,5 +1,5 @@
-#include "port/posix_serial_port.h"
-#include "port/serial_port.h"
+#include "posix_serial_port.h"
+#include "serial_port.h"
 
 #include <algorithm>
 #include <cerrno>
