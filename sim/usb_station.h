@@ -77,6 +77,10 @@ class UsbStation {
   void failClaimInterface(bool fail = true);    // CLAIMINTERFACE -> -1, EBUSY
   void shortReadNext(std::size_t bytes);        // the next IN transfer that completes carries only this many bytes
   void failNextWrites(int count, int error = EIO);  // the next `count` SUBMITURBs on endpoint 5 fail with `error`
+  // The next `count` writes on endpoint 5 are taken but never completed (the
+  // station does not accept them), so libusb's write time-out ends them; the
+  // model does not see them.
+  void timeOutNextWrites(int count);
   // Unplugs the station: its node is deleted (a later scan no longer lists
   // it) and every ioctl on a handle still open fails with ENODEV.
   void unplug();
@@ -112,6 +116,13 @@ class UsbTestbed {
 
   UsbStation& station(int index);
   std::size_t stationCount() const;
+
+  // Station indices in the order in which libusb-0.1 lists them after its
+  // first scan in this process: the order of the directory entries, which
+  // is not the order of addStation(). (Device numbers are never reused
+  // within a process, so that a later testbed's device is never mistaken
+  // for one that libusb still remembers from an earlier testbed.)
+  std::vector<int> walkOrder() const;
 
   // Every station's transfers, in order of submit.
   std::vector<WireTransfer> transfers() const;
