@@ -58,14 +58,23 @@ struct CommandCase {
 
 class Commands : public UsbLink {};
 
-// Keeps the wide texts alive for the whole test.
-const std::u16string kLong1 = u"Best lap 1:02.3";
-const std::u16string kLong2 = u"Gap +0.45";
-const std::u16string kFour[4] = {u"P3", u"1:02.3", u"BEST", u"+0.4"};
-const std::u16string kThree[3] = {u"Lap 12", u"Pos 3", u"Gap -1.20"};
+// A raw text field as the caller must pass it: exactly N UTF-16 units,
+// padded with zeros, since the library reads the field's whole width.
+template <std::size_t N>
+struct Field {
+    std::array<char16_t, N> units{};
+    explicit Field(const std::u16string& s) { std::copy_n(s.begin(), std::min(s.size(), N), units.begin()); }
+    const char16_t* c_str() const { return units.data(); }
+    std::u16string str() const { return std::u16string(units.begin(), units.end()); }
+};
+
+const Field<16> kLong1{u"Best lap 1:02.34"};  // all 16 units, no terminator
+const Field<16> kLong2{u"Gap +0.45"};
+const Field<8> kFour[4] = {Field<8>{u"P3"}, Field<8>{u"1:02.3"}, Field<8>{u"BEST"}, Field<8>{u"+0.4"}};
+const Field<10> kThree[3] = {Field<10>{u"Lap 12"}, Field<10>{u"Pos 3"}, Field<10>{u"Gap -1.20"}};
 
 std::vector<CommandCase> commandCases() {
-    const Bytes long1 = wide(kLong1, 32), long2 = wide(kLong2, 32);
+    const Bytes long1 = wide(kLong1.str(), 32), long2 = wide(kLong2.str(), 32);
     std::vector<CommandCase> cases = {
         {"flag type 2", [](int c) { return sendFlag(c, kDisplay, 2); }, kDisplay, 0, 5, 0x3A, 0, {}},
         {"flag type outside 1..7", [](int c) { return sendFlag(c, kDisplay, 8); }, kDisplay, 0, 0, 0x3A, 0, {}},
@@ -137,8 +146,8 @@ std::vector<CommandCase> commandCases() {
          },
          kDisplay, 7, 11, 0x1A, 0x1234,
          {{12, cat({le16(0xFFFF), le16(0x07E0), {3, 9, 4, 10}, le16(1), le16(5), le16(7), le16(11), le16(2), le16(6),
-                    le16(8), le16(12), wide(kFour[0], 16), wide(kFour[1], 16), wide(kFour[2], 16),
-                    wide(kFour[3], 16)})}}},
+                    le16(8), le16(12), wide(kFour[0].str(), 16), wide(kFour[1].str(), 16), wide(kFour[2].str(), 16),
+                    wide(kFour[3].str(), 16)})}}},
         {"three medium lines",
          [](int c) {
              return sendMessage3(c, kDisplay, 4, 2, 0, kThree[0].c_str(), 0x0000FF, 1, 2, 3, 4, kThree[1].c_str(),
@@ -146,8 +155,8 @@ std::vector<CommandCase> commandCases() {
          },
          kDisplay, 8, 4, 0x1A, 2,
          {{12, cat({le16(0xF800), le16(0x07E0), le16(0x001F), {3, 7, 11, 4, 8, 12}, le16(1), le16(5), le16(9), le16(2),
-                    le16(6), le16(10), {0, 0, 0, 0}, wide(kThree[0], 20), wide(kThree[1], 20),
-                    wide(kThree[2], 20)})}}},
+                    le16(6), le16(10), {0, 0, 0, 0}, wide(kThree[0].str(), 20), wide(kThree[1].str(), 20),
+                    wide(kThree[2].str(), 20)})}}},
     };
     return cases;
 }

@@ -62,10 +62,11 @@ int main() {
     drain(conn, station.model());
 
     std::printf("result screen for 1001 over picture 11\n");
-    const std::u16string lines[4] = {u"P1", u"1:02.34", u"1:01.98", u"+0.00"};
+    // Each line is a raw field of 8 UTF-16 units, padded with zeros.
+    const char16_t lines[4][8] = {u"P1", u"1:02.34", u"1:01.98", u"+0.00"};
     std::printf("  sendMessage4 -> message %d\n",
-                sendMessage4(conn, 1001, 11, 0, 0, lines[0].c_str(), 0xFFFFFF, 10, 10, 1, 2, lines[1].c_str(), 10,
-                             60, lines[2].c_str(), 0x00FFFF, 10, 110, 1, 2, lines[3].c_str(), 10, 160));
+                sendMessage4(conn, 1001, 11, 0, 0, lines[0], 0xFFFFFF, 10, 10, 1, 2, lines[1], 10,
+                             60, lines[2], 0x00FFFF, 10, 110, 1, 2, lines[3], 10, 160));
     std::printf("  \"Hello\" is %d wide in font 16\n", getTextWidth(16, "Hello"));
     station.model().queueEvent(1, 3, 1002);
     drain(conn, station.model());

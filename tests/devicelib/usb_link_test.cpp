@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <usb.h>
+
+#include <cstring>
 
 #include "devicelib/frame.h"
 #include "usb_fixture.h"
@@ -11,6 +14,28 @@ namespace vesktest {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The base stations of the testbed in the order libusb-0.1 lists them, which
+// is the order InitDevice walks them in.
+std::vector<vesksim::UsbStation*> walkOrder(vesksim::UsbTestbed& bed) {
+    usb_init();
+    usb_find_busses();
+    usb_find_devices();
+    std::vector<vesksim::UsbStation*> order;
+    for (struct usb_bus* bus = usb_get_busses(); bus != nullptr; bus = bus->next) {
+        for (struct usb_device* dev = bus->devices; dev != nullptr; dev = dev->next) {
+            for (std::size_t i = 0; i < bed.stationCount(); ++i) {
+                vesksim::UsbStation& s = bed.station(static_cast<int>(i));
+                if (std::atoi(bus->dirname) == s.busNumber() && std::atoi(dev->filename) == s.deviceNumber()) {
+                    order.push_back(&s);
+                }
+            }
+        }
+    }
+    EXPECT_EQ(order.size(), bed.stationCount());
+    return order;
+}
+
 
 TEST(InitDevice, NoBaseStationGivesZeroAndSeedsTheCounter) {
     vesksim::UsbTestbed bed;
@@ -26,21 +51,23 @@ TEST(InitDevice, NoBaseStationGivesZeroAndSeedsTheCounter) {
     EXPECT_EQ(GetLibVersion(), 8);
 }
 
-TEST(InitDevice, LastMatchingDeviceWinsAndTheOtherIsClosed) {
+TEST(InitDevice, LastMatchingDeviceWins) {
     vesksim::UsbTestbed bed;
-    vesksim::UsbStation& first = bed.addStation();
+    bed.addStation();
     bed.addOtherDevice(0x1111, 0x1236);
-    vesksim::UsbStation& second = bed.addStation();
+    bed.addStation(2);
+    const auto order = walkOrder(bed);
+    ASSERT_EQ(order.size(), 2u);
     const std::int32_t conn = InitDevice();
     ASSERT_NE(conn, 0);
-    EXPECT_EQ(first.configuration(), 1);
-    EXPECT_EQ(second.configuration(), 1);
-    EXPECT_TRUE(second.interfaceClaimed(1));
-    first.clearRecord();
-    second.clearRecord();
+    for (vesksim::UsbStation* s : order) {
+        EXPECT_EQ(s->configuration(), 1);
+        EXPECT_TRUE(s->interfaceClaimed(1));
+        s->clearRecord();
+    }
     sendFlag(conn, kDisplay, 1);
-    EXPECT_EQ(second.transfers().size(), 1u);
-    EXPECT_TRUE(first.transfers().empty());
+    EXPECT_TRUE(order[0]->transfers().empty());
+    EXPECT_EQ(order[1]->transfers().size(), 1u);
     closeDevice(conn);
 }
 
@@ -48,9 +75,14 @@ TEST(InitDevice, WalkStopsAtAFailedConfigurationOrClaim) {
     for (const bool failClaim : {false, true}) {
         SCOPED_TRACE(failClaim ? "claim fails" : "configuration fails");
         vesksim::UsbTestbed bed;
-        vesksim::UsbStation& good = bed.addStation();
-        vesksim::UsbStation& bad = bed.addStation();
-        vesksim::UsbStation& never = bed.addStation();
+        for (int i = 0; i < 3; ++i) {
+            bed.addStation();
+        }
+        const auto order = walkOrder(bed);
+        ASSERT_EQ(order.size(), 3u);
+        vesksim::UsbStation& good = *order[0];
+        vesksim::UsbStation& bad = *order[1];
+        vesksim::UsbStation& never = *order[2];
         if (failClaim) {
             bad.failClaimInterface();
         } else {
@@ -112,13 +144,19 @@ TEST_F(UsbLink, EveryWriteIsFollowedByThe30msPause) {
 }
 
 TEST_F(UsbLink, FailedWriteIsNotReportedAndKeepsTheIdUsed) {
-    station->failNextWrites(1);
+    station->failNextWrites(2);
     vesk::setMsgCounter(20);
     const auto start = Clock::now();
     EXPECT_EQ(sendFlag(conn, kDisplay, 1), 21);
     EXPECT_GE(Clock::now() - start, 30ms) << "the pause follows a failed write too";
-    EXPECT_EQ(sendData(conn, lastWritten().data()), 1);
+    const std::array<std::uint8_t, 128> frame{2};
+    EXPECT_EQ(sendData(conn, frame.data()), 1);
     EXPECT_EQ(sendFlag(conn, kDisplay, 1), 22);
+    const auto writes = transfersOn(vesksim::kEndpointOut);
+    ASSERT_EQ(writes.size(), 3u);
+    EXPECT_EQ(writes[0].outcome, vesksim::TransferOutcome::Failed);
+    EXPECT_EQ(writes[1].outcome, vesksim::TransferOutcome::Failed);
+    EXPECT_EQ(writes[2].outcome, vesksim::TransferOutcome::Completed);
 }
 
 TEST_F(UsbLink, UnpluggedStationMakesCommandsWriteNothingButStillNumber) {
