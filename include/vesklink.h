@@ -271,7 +271,8 @@ VESKLINK_API int32_t sendDataToRemoteControl(
  * frame (bus address, 'G', 0, 0, the 128-byte frame, 0, 0, CRC-16/MODBUS low
  * byte first), then a 30 ms pause. A call to n stations therefore takes about
  * n times 30 ms plus the time on the wire (35 ms per frame at 38400 baud).
- * Bytes that arrive while a frame is sent are read and dropped.
+ * After each bus frame, up to 136 bytes that the stations sent meanwhile are
+ * read and dropped.
  *
  * Port not open (never opened, closed, or the last InitDeviceRS failed): the
  * sending twins still build their frame, take their message id and return
