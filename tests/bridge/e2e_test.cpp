@@ -24,6 +24,13 @@ protected:
       station->model().addDisplay(n);
   }
 
+  void TearDown() override {
+    // A sanitizer report in the child would not fail the test by itself.
+    if (bridge) {
+      EXPECT_EQ(bridge->output().find("Sanitizer"), std::string::npos) << bridge->output();
+    }
+  }
+
   void start(const std::string &serverAddress) {
     Environment env = bed.childEnvironment();
     env.emplace_back("VESKBRIDGE_SERVER", serverAddress);

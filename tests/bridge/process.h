@@ -29,6 +29,7 @@ public:
   BridgeProcess(const BridgeProcess &) = delete;
   BridgeProcess &operator=(const BridgeProcess &) = delete;
 
+  pid_t pid() const { return pid_; }
   std::string output() const;
   bool waitForOutput(const std::string &text, std::chrono::milliseconds limit) const;
   std::size_t count(const std::string &text) const;
