@@ -159,6 +159,23 @@ TEST_F(UsbLink, FailedWriteIsNotReportedAndKeepsTheIdUsed) {
     EXPECT_EQ(writes[2].outcome, vesksim::TransferOutcome::Completed);
 }
 
+TEST_F(UsbLink, StalledWriteEndsAtThe100msTimeOut) {
+    station->timeOutNextWrites(1);
+    const auto start = Clock::now();
+    const int id = sendFlag(conn, kDisplay, 1);
+    const auto took = Clock::now() - start;
+    EXPECT_GE(id, 1);
+    EXPECT_GE(took, 130ms) << "the 100 ms time-out, then the 30 ms pause";
+    EXPECT_LT(took, 1000ms);
+    const auto writes = transfersOn(vesksim::kEndpointOut);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].outcome, vesksim::TransferOutcome::Discarded);
+    EXPECT_GE(writes[0].elapsed(), 95ms);
+    EXPECT_LT(writes[0].elapsed(), 500ms);
+    sendFlag(conn, kDisplay, 2);
+    EXPECT_EQ(station->model().display(kDisplay).screen.picture, 5) << "the link goes on after a stalled write";
+}
+
 TEST_F(UsbLink, UnpluggedStationMakesCommandsWriteNothingButStillNumber) {
     station->unplug();
     vesk::setMsgCounter(5);
