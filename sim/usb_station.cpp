@@ -13,10 +13,12 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <stdexcept>
+#include <thread>
 
 namespace vesksim {
 
@@ -159,7 +161,11 @@ struct UsbStation::Impl {
   int writesToHold = 0;
   bool isUnplugged = false;
   int configuration = -1;
-  std::set<int> claimed;
+  struct OpenFile {
+    GRef<UMockdevIoctlClient> client;  // held, so that its address stays its own
+    std::set<int> claimed;
+  };
+  std::map<UMockdevIoctlClient*, OpenFile> clients;
   std::vector<WireTransfer> transfers;
   std::vector<std::string> ioctls;
   std::deque<Urb> urbs;
@@ -168,10 +174,31 @@ struct UsbStation::Impl {
     return static_cast<Impl*>(self)->handle(client) ? TRUE : FALSE;
   }
 
-  static void onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
+  static void onConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
     auto* impl = static_cast<Impl*>(self);
     std::lock_guard lock(impl->mutex);
-    std::erase_if(impl->urbs, [&](const Urb& u) { return u.client == client; });
+    impl->trackLocked(client);
+  }
+
+  void trackLocked(UMockdevIoctlClient* client) {
+    if (clients.count(client)) return;
+    auto* held = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
+    clients.emplace(client, OpenFile{GRef<UMockdevIoctlClient>(held), {}});
+  }
+
+  // Forgets the files that the host has closed, with what the kernel would
+  // drop on close: their claims and their URBs. umockdev 0.17 emits no
+  // "client-vanished", so the held clients are asked.
+  void pruneLocked() {
+    for (auto it = clients.begin(); it != clients.end();) {
+      if (umockdev_ioctl_client_get_connected(it->first)) {
+        ++it;
+        continue;
+      }
+      UMockdevIoctlClient* gone = it->first;
+      std::erase_if(urbs, [&](const Urb& u) { return u.client == gone; });
+      it = clients.erase(it);
+    }
   }
 
   // Reads the unsigned int that SETCONFIGURATION and the interface ioctls point to.
@@ -187,6 +214,8 @@ struct UsbStation::Impl {
     const gulong request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     std::lock_guard lock(mutex);
+    pruneLocked();
+    trackLocked(client);
     const char* name = ioctlName(request);
     ioctls.push_back(name ? name : "0x" + hex({static_cast<std::uint8_t>(request >> 8),
                                                 static_cast<std::uint8_t>(request)}));
@@ -226,9 +255,9 @@ struct UsbStation::Impl {
             umockdev_ioctl_client_complete(client, -1, EBUSY);
             return true;
           }
-          claimed.insert(static_cast<int>(*value));
+          clients[client].claimed.insert(static_cast<int>(*value));
         } else {
-          claimed.erase(static_cast<int>(*value));
+          clients[client].claimed.erase(static_cast<int>(*value));
         }
         umockdev_ioctl_client_complete(client, 0, 0);
         return true;
@@ -437,7 +466,24 @@ int UsbStation::configuration() const {
 
 bool UsbStation::interfaceClaimed(int number) const {
   std::lock_guard lock(impl_->mutex);
-  return impl_->claimed.count(number) != 0;
+  impl_->pruneLocked();
+  return std::any_of(impl_->clients.begin(), impl_->clients.end(),
+                     [&](const auto& c) { return c.second.claimed.count(number) != 0; });
+}
+
+int UsbStation::openCount() const {
+  std::lock_guard lock(impl_->mutex);
+  impl_->pruneLocked();
+  return static_cast<int>(impl_->clients.size());
+}
+
+bool UsbStation::waitForOpenCount(int count, std::chrono::milliseconds timeout) const {
+  const auto end = Clock::now() + timeout;
+  for (;;) {
+    if (openCount() == count) return true;
+    if (Clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 std::vector<WireTransfer> UsbStation::transfers() const {
@@ -466,9 +512,19 @@ struct UsbTestbed::Impl {
   // libusb-0.1 keeps the devices of an earlier scan by file name, so a
   // number is never given out twice in one process (1 would be the root hub).
   static int takeDevnum() {
-    static std::atomic<int> next{2};
-    int n = next++;
-    return 2 + (n - 2) % 998;
+    static std::atomic<int> next{0};
+    return 2 + next++ % 998;
+  }
+
+  // Bus numbers are new to the process for the same reason: libusb-0.1 puts
+  // the busses it has not seen before ahead of those it knows, so a bus
+  // name reused from an earlier testbed would change the walk order.
+  std::map<int, int> busNumbers;  // the caller's bus -> the testbed's
+  int realBus(int bus) {
+    static std::atomic<int> next{0};
+    auto [it, inserted] = busNumbers.try_emplace(bus, 0);
+    if (inserted) it->second = 1 + next++ % 999;
+    return it->second;
   }
 
   void addDevice(int bus, int devnum, const Bytes& desc, std::uint16_t vendor, std::uint16_t product,
@@ -526,14 +582,14 @@ UsbTestbed::~UsbTestbed() {
 UsbStation& UsbTestbed::addStation(int bus) {
   auto impl = std::make_unique<UsbStation::Impl>();
   impl->index = static_cast<int>(impl_->stations.size());
-  impl->bus = bus;
+  impl->bus = impl_->realBus(bus);
   impl->devnum = Impl::takeDevnum();
-  impl->devnode = "/dev/bus/usb/" + threeDigits(bus) + "/" + threeDigits(impl->devnum);
+  impl->devnode = "/dev/bus/usb/" + threeDigits(impl->bus) + "/" + threeDigits(impl->devnum);
   impl->nodeFile = impl_->root + impl->devnode;
   impl->testbed = impl_->testbed.p;
   impl->handler = GRef<UMockdevIoctlBase>(umockdev_ioctl_base_new());
   g_signal_connect(impl->handler.p, "handle-ioctl", G_CALLBACK(&UsbStation::Impl::onIoctl), impl.get());
-  g_signal_connect(impl->handler.p, "client-vanished", G_CALLBACK(&UsbStation::Impl::onVanished), impl.get());
+  g_signal_connect(impl->handler.p, "client-connected", G_CALLBACK(&UsbStation::Impl::onConnected), impl.get());
 
   // The handler is attached first, so that no one opens the node without it.
   GError* error = nullptr;
@@ -542,7 +598,7 @@ UsbStation& UsbTestbed::addStation(int bus) {
     if (error) g_error_free(error);
     throw std::runtime_error("umockdev: cannot attach to " + impl->devnode + ": " + msg);
   }
-  impl_->addDevice(bus, impl->devnum, descriptors(kStationVendor, kStationProduct, true), kStationVendor,
+  impl_->addDevice(impl->bus, impl->devnum, descriptors(kStationVendor, kStationProduct, true), kStationVendor,
                    kStationProduct, impl->syspath);
   impl_->stations.push_back(std::unique_ptr<UsbStation>(new UsbStation(std::move(impl))));
   return *impl_->stations.back();
@@ -550,7 +606,7 @@ UsbStation& UsbTestbed::addStation(int bus) {
 
 void UsbTestbed::addOtherDevice(std::uint16_t vendor, std::uint16_t product, int bus) {
   std::string syspath;
-  impl_->addDevice(bus, Impl::takeDevnum(), descriptors(vendor, product, false), vendor, product, syspath);
+  impl_->addDevice(impl_->realBus(bus), Impl::takeDevnum(), descriptors(vendor, product, false), vendor, product, syspath);
 }
 
 UsbStation& UsbTestbed::station(int index) { return *impl_->stations.at(static_cast<std::size_t>(index)); }

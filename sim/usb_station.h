@@ -9,6 +9,10 @@
 // completes, so libusb's own time-out ends it (DISCARDURB, then REAPURB, and
 // the call returns -110).
 //
+// libusb-0.1's usb_init() looks for /dev/bus/usb, and its scans search only
+// where the last usb_init() looked: a station added after the host's
+// usb_init() is found only after the next usb_init().
+//
 // The process that uses libusb must run under the umockdev preload
 // (LD_PRELOAD=libumockdev-preload.so.0; vesk_add_usb_test() in
 // sim/CMakeLists.txt registers test binaries that way). The ioctl handlers
@@ -88,7 +92,12 @@ class UsbStation {
 
   // What the host did.
   int configuration() const;              // last value set, -1 before any
-  bool interfaceClaimed(int number) const;
+  bool interfaceClaimed(int number) const;  // by a file that is still open
+  // Files open on the node (usb_open to usb_close; a scan opens and closes
+  // each node too). umockdev reports a close on its own thread a little
+  // later: wait for the count rather than reading it once.
+  int openCount() const;
+  bool waitForOpenCount(int count, std::chrono::milliseconds timeout = std::chrono::seconds(2)) const;
   std::vector<WireTransfer> transfers() const;       // this station's, in order of submit
   std::vector<std::string> ioctls() const;           // names of every ioctl seen ("SUBMITURB", ...)
   void clearRecord();                                // forgets transfers and ioctls
@@ -109,6 +118,10 @@ class UsbTestbed {
 
   // A base station (vendor 0x1234, product 0x1236) on bus `bus` with the next
   // free device number. The reference stays valid as long as the testbed.
+  // `bus` names a bus of this testbed; its number on the wire
+  // (busNumber()) and the device numbers are never reused in the process,
+  // so that libusb-0.1, which keeps what it saw in earlier scans by name,
+  // takes every device of a new testbed as new.
   UsbStation& addStation(int bus = 1);
   // A device with other ids (one configuration, no ioctl handler), so that
   // a device walk has something to skip.
@@ -117,11 +130,11 @@ class UsbTestbed {
   UsbStation& station(int index);
   std::size_t stationCount() const;
 
-  // Station indices in the order in which libusb-0.1 lists them after its
-  // first scan in this process: the order of the directory entries, which
-  // is not the order of addStation(). (Device numbers are never reused
-  // within a process, so that a later testbed's device is never mistaken
-  // for one that libusb still remembers from an earlier testbed.)
+  // Station indices in the order in which libusb-0.1 lists them (busses,
+  // then each bus's devices) on its first scan of this testbed: the order
+  // of the directory entries, which is not the order of addStation().
+  // Devices that appear after a scan are listed ahead of those that libusb
+  // already knew, so add every device before the host's first scan.
   std::vector<int> walkOrder() const;
 
   // Every station's transfers, in order of submit.

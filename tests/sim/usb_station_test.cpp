@@ -116,12 +116,19 @@ TEST_F(UsbStationTest, StationIsListedConfiguredAndClaimed) {
 
   Handle h = open(station);
   ASSERT_TRUE(h);
+  EXPECT_TRUE(station.waitForOpenCount(1));
   EXPECT_EQ(station.configuration(), -1);
   EXPECT_EQ(usb_set_configuration(h.get(), 1), 0);
   EXPECT_EQ(usb_claim_interface(h.get(), 1), 0);
   EXPECT_EQ(station.configuration(), 1);
   EXPECT_TRUE(station.interfaceClaimed(1));
   EXPECT_EQ(usb_release_interface(h.get(), 1), 0);
+  EXPECT_FALSE(station.interfaceClaimed(1));
+
+  // Closing releases what the handle claimed.
+  EXPECT_EQ(usb_claim_interface(h.get(), 1), 0);
+  h.reset();
+  EXPECT_TRUE(station.waitForOpenCount(0));
   EXPECT_FALSE(station.interfaceClaimed(1));
 }
 
