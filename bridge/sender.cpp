@@ -173,9 +173,7 @@ int VeskDevice::returnAfterChangeResults(int time) {
     nowIsFlag = false;
     sendActualResults(this, "", "", "", "", 0, time, true);
   } else {
-    // Copies: the send must not read texts that it could change.
-    const VDLastResults shown = VDLR;
-    sendActualResults(this, shown.lastLap, shown.pos, shown.bestLap, shown.gap, 1, time, true);
+    sendActualResults(this, VDLR.lastLap, VDLR.pos, VDLR.bestLap, VDLR.gap, 1, time, true);
   }
   VDLR.waitToReturn = false;
   return 2;
