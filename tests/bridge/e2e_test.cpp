@@ -190,12 +190,20 @@ TEST_F(EndToEnd, ReconnectsAfterTheServerClosedAndKeepsTheDisplays) {
   send("@sendFlag>1001|*|*|3");
   ASSERT_TRUE(shows(1001, ScreenKind::Flag, 4, 5s));
 
-  server.closeClient();
-  const auto closed = std::chrono::steady_clock::now();
-  ASSERT_TRUE(server.accept(10s)) << bridge->output();
-  EXPECT_GE(std::chrono::steady_clock::now() - closed, 1500ms);
-  ASSERT_EQ(server.receive(hello.size(), 5s), hello);
-  EXPECT_TRUE(eventually([&] { return bridge->count("Data Send\n") == 2; }, 2s));
+  // An orderly close, then a reset (the bridge's receive fails).
+  const struct {
+    bool reset;
+    std::string line;
+  } ends[] = {{false, "server closed the connection\n"}, {true, "recv failed\n"}};
+  for (const auto &end : ends) {
+    end.reset ? server.resetClient() : server.closeClient();
+    const auto closed = std::chrono::steady_clock::now();
+    ASSERT_TRUE(server.accept(10s)) << bridge->output();
+    EXPECT_GE(std::chrono::steady_clock::now() - closed, 1500ms);
+    ASSERT_EQ(server.receive(hello.size(), 5s), hello);
+    EXPECT_TRUE(bridge->waitForOutput(end.line, 2s)) << bridge->output();
+  }
+  EXPECT_TRUE(eventually([&] { return bridge->count("Data Send\n") == 3; }, 2s));
   EXPECT_EQ(bridge->count("\nMSG \n"), 0u); // no empty messages handed over
 
   // Flag 3 is still known: the same flag clears it.

@@ -211,6 +211,12 @@ void RaceServer::closeClient() {
   client_ = -1;
 }
 
+void RaceServer::resetClient() {
+  linger abort{1, 0};
+  setsockopt(client_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  closeClient();
+}
+
 void RaceServer::stopListening() {
   if (listener_ >= 0)
     close(listener_);

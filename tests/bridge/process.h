@@ -61,6 +61,7 @@ public:
   std::string receive(std::size_t max, std::chrono::milliseconds limit);
   void send(const std::string &bytes);
   void closeClient();
+  void resetClient(); // closes with a reset: the bridge's receive fails
   void stopListening();
 
 private:
