@@ -45,7 +45,7 @@ enum class BusAnswer {
   Late,      // 136 bytes, but only after kLateAnswer
   BadCrc,    // 136 bytes whose CRC is wrong
 };
-inline constexpr std::chrono::milliseconds kLateAnswer{60};  // twice the host's 30 ms window
+inline constexpr std::chrono::milliseconds kLateAnswer{100};  // well after the host's 30 ms window
 
 // One bus frame that a station took: the device frame and when it came.
 struct BusFrameSeen {

@@ -103,7 +103,8 @@ TEST_F(PortOnPty, ReadTakesWhatHasArrivedWithoutWaiting) {
 
     const std::array<std::uint8_t, 10> ten{1, 2, 3, 0, 5, 6, 7, 8, 9, 10};
     ASSERT_EQ(::write(pty.master(), ten.data(), ten.size()), 10);
-    std::this_thread::sleep_for(20ms);
+    pollfd arrived{pty.slave(), POLLIN, 0};
+    ASSERT_EQ(::poll(&arrived, 1, 2000), 1);
     EXPECT_EQ(port->readAvailable(buf.data(), 4), 4);  // at most the count asked for
     EXPECT_EQ(port->readAvailable(buf.data(), buf.size()), 6);
     EXPECT_EQ(buf[0], 5);
