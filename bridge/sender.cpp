@@ -206,28 +206,31 @@ void runCommand(const std::string &command, int actTime) {
   const bool hasFields = gt != std::string::npos;
   const std::string fields = hasFields ? command.substr(gt + 1) : std::string();
 
-  const bool carriesFields = name == "@initDevices" || name == "@sendFlag" ||
-                             name == "@sendMsg" || name == "@RPMLimit";
   if (name == "@initDevices") {
     if (hasFields)
       initVESKD(fields);
     else
       skipped(name, "no '>' before its fields");
-  }
-  if (TrueNumVESKD <= 0 || name == "@initDevices")
     return;
-  if (carriesFields && !hasFields) {
+  }
+  // Everything else waits for the first registration.
+  if (TrueNumVESKD <= 0)
+    return;
+  if (name == "@endRace") {
+    prepareFlag("ALL|*|*|999", actTime);
+    return;
+  }
+  void (*const target)(std::string, int) = name == "@sendFlag"   ? prepareFlag
+                                           : name == "@sendMsg"  ? prepareActualResults
+                                           : name == "@RPMLimit" ? prepareRPMLimit
+                                                                 : nullptr;
+  if (!target)
+    return; // no command: printed, nothing more
+  if (!hasFields) {
     skipped(name, "no '>' before its fields");
     return;
   }
-  if (name == "@sendFlag")
-    prepareFlag(fields, actTime);
-  else if (name == "@sendMsg")
-    prepareActualResults(fields, actTime);
-  else if (name == "@RPMLimit")
-    prepareRPMLimit(fields, actTime);
-  else if (name == "@endRace")
-    prepareFlag("ALL|*|*|999", actTime);
+  target(fields, actTime);
 }
 } // namespace
 
