@@ -166,6 +166,7 @@ struct UsbStation::Impl {
     std::set<int> claimed;
   };
   std::map<UMockdevIoctlClient*, OpenFile> clients;
+  std::set<int> everClaimed;  // claimed and not released by RELEASEINTERFACE
   std::vector<WireTransfer> transfers;
   std::vector<std::string> ioctls;
   std::deque<Urb> urbs;
@@ -256,8 +257,10 @@ struct UsbStation::Impl {
             return true;
           }
           clients[client].claimed.insert(static_cast<int>(*value));
+          everClaimed.insert(static_cast<int>(*value));
         } else {
           clients[client].claimed.erase(static_cast<int>(*value));
+          everClaimed.erase(static_cast<int>(*value));
         }
         umockdev_ioctl_client_complete(client, 0, 0);
         return true;
@@ -465,6 +468,11 @@ int UsbStation::configuration() const {
 }
 
 bool UsbStation::interfaceClaimed(int number) const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->everClaimed.count(number) != 0;
+}
+
+bool UsbStation::interfaceHeld(int number) const {
   std::lock_guard lock(impl_->mutex);
   impl_->pruneLocked();
   return std::any_of(impl_->clients.begin(), impl_->clients.end(),

@@ -92,7 +92,11 @@ class UsbStation {
 
   // What the host did.
   int configuration() const;              // last value set, -1 before any
-  bool interfaceClaimed(int number) const;  // by a file that is still open
+  // Claimed by the host and not released with RELEASEINTERFACE; closing the
+  // file does not clear it.
+  bool interfaceClaimed(int number) const;
+  // Claimed by a file that is still open (a close releases its claims).
+  bool interfaceHeld(int number) const;
   // Files open on the node (usb_open to usb_close; a scan opens and closes
   // each node too). umockdev reports a close on its own thread a little
   // later: wait for the count rather than reading it once.

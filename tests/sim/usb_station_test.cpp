@@ -125,11 +125,13 @@ TEST_F(UsbStationTest, StationIsListedConfiguredAndClaimed) {
   EXPECT_EQ(usb_release_interface(h.get(), 1), 0);
   EXPECT_FALSE(station.interfaceClaimed(1));
 
-  // Closing releases what the handle claimed.
+  // Closing releases what the handle held; the record of the claim stays.
   EXPECT_EQ(usb_claim_interface(h.get(), 1), 0);
+  EXPECT_TRUE(station.interfaceHeld(1));
   h.reset();
   EXPECT_TRUE(station.waitForOpenCount(0));
-  EXPECT_FALSE(station.interfaceClaimed(1));
+  EXPECT_FALSE(station.interfaceHeld(1));
+  EXPECT_TRUE(station.interfaceClaimed(1));
 }
 
 TEST_F(UsbStationTest, FailingConfigurationOrClaim) {
