@@ -276,14 +276,15 @@ VESKLINK_API int32_t sendDataToRemoteControl(
  *
  * Port not open (never opened, closed, or the last InitDeviceRS failed): the
  * sending twins still build their frame, take their message id and return
- * their usual result; nothing is sent and no pause is made per station. The
- * reads return 0 and call no callback.
+ * their usual result; nothing is sent and no pause is made per station
+ * (sendMessageRS and sendDataRS still make their one extra pause). The reads
+ * return 0 and call no callback.
  *
  * Port failing during an exchange (adapter removed, the other end hung up, a
  * write not finished within 100 ms per byte plus 1000 ms): the port is closed
  * there and then, and stays closed until the next InitDeviceRS. The call that
  * met the failure returns as if the port had been closed before it (a send
- * returns its message id, a read returns 0; stations served before the
+ * returns its usual result, a read returns 0; stations served before the
  * failure did get their frame or were reported); no call waits longer than one
  * write time-out, and later calls send nothing and return at once.
  */
