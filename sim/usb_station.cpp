@@ -136,7 +136,8 @@ struct UsbStation::Impl {
     gulong clientAddr;
     std::uint8_t endpoint;
     std::size_t length;
-    std::size_t record;  // index into transfers
+    bool in;
+    std::size_t record;  // id of its entry in the record
     bool discarded = false;
     bool held = false;  // a write that the station never accepts
   };
@@ -167,8 +168,25 @@ struct UsbStation::Impl {
   };
   std::map<UMockdevIoctlClient*, OpenFile> clients;
   std::set<int> everClaimed;  // claimed and not released by RELEASEINTERFACE
-  std::vector<WireTransfer> transfers;
-  std::vector<std::string> ioctls;
+  // The record keeps the latest entries only, so that a long run does not
+  // grow without bound; ids count every entry ever made.
+  static constexpr std::size_t kRecordLimit = 100000;
+  std::deque<WireTransfer> transfers;
+  std::size_t firstRecord = 0;  // id of transfers.front()
+  std::deque<std::string> ioctls;
+
+  std::size_t addRecordLocked(WireTransfer t) {
+    transfers.push_back(std::move(t));
+    if (transfers.size() > kRecordLimit) {
+      transfers.pop_front();
+      ++firstRecord;
+    }
+    return firstRecord + transfers.size() - 1;
+  }
+  WireTransfer* recordLocked(std::size_t id) {
+    if (id < firstRecord || id - firstRecord >= transfers.size()) return nullptr;  // cleared or dropped
+    return &transfers[id - firstRecord];
+  }
   std::deque<Urb> urbs;
 
   static gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
@@ -220,6 +238,7 @@ struct UsbStation::Impl {
     const char* name = ioctlName(request);
     ioctls.push_back(name ? name : "0x" + hex({static_cast<std::uint8_t>(request >> 8),
                                                 static_cast<std::uint8_t>(request)}));
+    if (ioctls.size() > kRecordLimit) ioctls.pop_front();
     if (isUnplugged) {
       umockdev_ioctl_client_complete(client, -1, ENODEV);
       return true;
@@ -298,14 +317,14 @@ struct UsbStation::Impl {
     t.requested = static_cast<std::size_t>(urb->buffer_length);
     t.submitted = Clock::now();
 
-    Urb u{client, GRef<UMockdevIoctlData>(), urbData->client_addr, urb->endpoint, t.requested, 0};
+    Urb u{client, GRef<UMockdevIoctlData>(), urbData->client_addr, urb->endpoint, t.requested, t.in, 0};
     if (!t.in) {
       if (writesToFail > 0) {
         --writesToFail;
         t.outcome = TransferOutcome::Failed;
         t.error = writeError;
         t.finished = t.submitted;
-        transfers.push_back(std::move(t));
+        addRecordLocked(std::move(t));
         umockdev_ioctl_client_complete(client, -1, writeError);
         return true;
       }
@@ -327,8 +346,7 @@ struct UsbStation::Impl {
       }
     }
     u.data = GRef<UMockdevIoctlData>(static_cast<UMockdevIoctlData*>(g_object_ref(urbData)));
-    u.record = transfers.size();
-    transfers.push_back(std::move(t));
+    u.record = addRecordLocked(std::move(t));
     urbs.push_back(std::move(u));
     umockdev_ioctl_client_complete(client, 0, 0);
     return true;
@@ -340,12 +358,11 @@ struct UsbStation::Impl {
     const auto now = Clock::now();
     for (auto it = urbs.begin(); it != urbs.end(); ++it) {
       if (it->client != client) continue;
-      WireTransfer& t = transfers[it->record];
       int status = 0;
       std::optional<Bytes> reply;
       if (it->discarded) {
         status = -ENOENT;
-      } else if (!t.in) {
+      } else if (!it->in) {
         if (it->held) continue;
       } else {
         reply = model.takeReply(it->endpoint, now);
@@ -365,15 +382,15 @@ struct UsbStation::Impl {
   bool finish(UMockdevIoctlClient* client, UMockdevIoctlData* arg, std::deque<Urb>::iterator it, int status,
               const std::optional<Bytes>& reply, Clock::time_point now) {
     UMockdevIoctlData* urbData = it->data.p;
-    WireTransfer& t = transfers[it->record];
+    WireTransfer* t = recordLocked(it->record);
     int actual = 0;
     if (reply && !reply->empty()) {
       UMockdevIoctlData* buf =
           umockdev_ioctl_data_resolve(urbData, offsetof(usbdevfs_urb, buffer), it->length, nullptr);
       if (buf) std::memcpy(buf->data, reply->data(), reply->size());
       actual = static_cast<int>(reply->size());
-      t.data = *reply;
-    } else if (!t.in && !it->discarded) {
+      if (t) t->data = *reply;
+    } else if (!it->in && !it->discarded) {
       actual = static_cast<int>(it->length);
     }
     auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
@@ -386,9 +403,9 @@ struct UsbStation::Impl {
       return true;
     }
     umockdev_ioctl_data_set_ptr(slot, 0, urbData);
-    if (!it->discarded) {
-      t.outcome = TransferOutcome::Completed;
-      t.finished = now;
+    if (t && !it->discarded) {
+      t->outcome = TransferOutcome::Completed;
+      t->finished = now;
     }
     urbs.erase(it);
     umockdev_ioctl_client_complete(client, 0, 0);
@@ -401,9 +418,10 @@ struct UsbStation::Impl {
     for (Urb& u : urbs) {
       if (u.client == client && u.clientAddr == addr && !u.discarded) {
         u.discarded = true;
-        WireTransfer& t = transfers[u.record];
-        t.outcome = TransferOutcome::Discarded;
-        t.finished = Clock::now();
+        if (WireTransfer* t = recordLocked(u.record)) {
+          t->outcome = TransferOutcome::Discarded;
+          t->finished = Clock::now();
+        }
         umockdev_ioctl_client_complete(client, 0, 0);
         return true;
       }
@@ -496,18 +514,18 @@ bool UsbStation::waitForOpenCount(int count, std::chrono::milliseconds timeout) 
 
 std::vector<WireTransfer> UsbStation::transfers() const {
   std::lock_guard lock(impl_->mutex);
-  return impl_->transfers;
+  return {impl_->transfers.begin(), impl_->transfers.end()};
 }
 
 std::vector<std::string> UsbStation::ioctls() const {
   std::lock_guard lock(impl_->mutex);
-  return impl_->ioctls;
+  return {impl_->ioctls.begin(), impl_->ioctls.end()};
 }
 
 void UsbStation::clearRecord() {
   std::lock_guard lock(impl_->mutex);
-  // URBs in flight keep indices into the record: keep those entries' slots.
-  if (impl_->urbs.empty()) impl_->transfers.clear();
+  impl_->firstRecord += impl_->transfers.size();
+  impl_->transfers.clear();
   impl_->ioctls.clear();
 }
 

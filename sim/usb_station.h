@@ -54,7 +54,9 @@ struct WireTransfer {
   Clock::time_point submitted;  // SUBMITURB seen
   Clock::time_point finished;   // handed back by REAPURB(NDELAY), or DISCARDURB seen
   // The URB does not carry libusb's time-out; for a discarded transfer the
-  // time from submit to discard is that time-out as the host measured it.
+  // time from submit to discard stands for it. libusb starts its clock just
+  // before SUBMITURB and polls every millisecond, so this is the time-out
+  // give or take about a millisecond.
   std::chrono::microseconds elapsed() const {
     return std::chrono::duration_cast<std::chrono::microseconds>(finished - submitted);
   }
@@ -102,9 +104,10 @@ class UsbStation {
   // later: wait for the count rather than reading it once.
   int openCount() const;
   bool waitForOpenCount(int count, std::chrono::milliseconds timeout = std::chrono::seconds(2)) const;
+  // The record keeps the latest 100000 transfers and ioctls.
   std::vector<WireTransfer> transfers() const;       // this station's, in order of submit
-  std::vector<std::string> ioctls() const;           // names of every ioctl seen ("SUBMITURB", ...)
-  void clearRecord();                                // forgets transfers and ioctls
+  std::vector<std::string> ioctls() const;           // names of the ioctls seen ("SUBMITURB", ...)
+  void clearRecord();                                // forgets transfers and ioctls (also those in flight)
 
  private:
   friend class UsbTestbed;

@@ -220,7 +220,9 @@ TEST_F(UsbStationTest, NothingWaitingTimesOutAfterTheHostsTimeout) {
     auto wire = station.transfers();
     ASSERT_EQ(wire.size(), 1u);
     EXPECT_EQ(wire[0].outcome, TransferOutcome::Discarded);
-    EXPECT_GE(wire[0].elapsed(), std::chrono::milliseconds(timeout));
+    // Seen from the station, which learns of the URB a little after libusb
+    // started its clock.
+    EXPECT_GE(wire[0].elapsed(), std::chrono::milliseconds(timeout) - 1ms);
     auto ioctls = station.ioctls();
     ASSERT_GE(ioctls.size(), 3u);
     EXPECT_EQ(ioctls.front(), "SUBMITURB");
@@ -283,7 +285,7 @@ TEST_F(UsbStationTest, FailedAndUnacceptedWrites) {
   EXPECT_EQ(wire[0].outcome, TransferOutcome::Failed);
   EXPECT_EQ(wire[0].error, EIO);
   EXPECT_EQ(wire[1].outcome, TransferOutcome::Discarded);
-  EXPECT_GE(wire[1].elapsed(), 100ms);
+  EXPECT_GE(wire[1].elapsed(), 99ms);
   EXPECT_EQ(wire[2].outcome, TransferOutcome::Completed);
 }
 
