@@ -277,7 +277,7 @@ void StationModel::missAcks(std::uint32_t number, int count) {
 
 void StationModel::receive(const Frame& frame, Clock::time_point now) {
   std::lock_guard lock(mutex_);
-  frames_.push_back(ReceivedFrame{frame, kFrameSize, now});
+  recordLocked(ReceivedFrame{frame, kFrameSize, now});
   if (frame[0] == 2) decodeLocked(frame, now);
 }
 
@@ -293,7 +293,13 @@ void StationModel::receive(const Bytes& bytes, Clock::time_point now) {
   r.length = bytes.size();
   std::copy_n(bytes.begin(), std::min(bytes.size(), kFrameSize), r.bytes.begin());
   r.at = now;
-  frames_.push_back(r);
+  recordLocked(r);
+}
+
+void StationModel::recordLocked(const ReceivedFrame& frame) {
+  frames_.push_back(frame);
+  ++framesTotal_;
+  if (frames_.size() > kFrameLimit) frames_.pop_front();
 }
 
 StationModel::Display* StationModel::findByAddressLocked(std::uint16_t address) {
@@ -347,12 +353,12 @@ void StationModel::decodeLocked(const Frame& frame, Clock::time_point now) {
 
 std::vector<ReceivedFrame> StationModel::frames() const {
   std::lock_guard lock(mutex_);
-  return frames_;
+  return {frames_.begin(), frames_.end()};
 }
 
 std::size_t StationModel::frameCount() const {
   std::lock_guard lock(mutex_);
-  return frames_.size();
+  return framesTotal_;
 }
 
 std::optional<ReceivedFrame> StationModel::lastFrame() const {
@@ -364,6 +370,7 @@ std::optional<ReceivedFrame> StationModel::lastFrame() const {
 void StationModel::clearFrames() {
   std::lock_guard lock(mutex_);
   frames_.clear();
+  framesTotal_ = 0;
 }
 
 PanelState StationModel::panel() const {

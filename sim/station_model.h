@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -156,8 +157,8 @@ class StationModel {
   void receive(const Bytes& frame, Clock::time_point now = Clock::now());
   void receive(const Frame& frame, Clock::time_point now = Clock::now());
 
-  std::vector<ReceivedFrame> frames() const;  // a copy, in order
-  std::size_t frameCount() const;
+  std::vector<ReceivedFrame> frames() const;  // a copy, in order: the latest 100000
+  std::size_t frameCount() const;             // every frame since the start or clearFrames()
   std::optional<ReceivedFrame> lastFrame() const;
   void clearFrames();
   PanelState panel() const;
@@ -194,7 +195,10 @@ class StationModel {
 
   mutable std::mutex mutex_;
   std::map<std::uint32_t, Display> displays_;
-  std::vector<ReceivedFrame> frames_;
+  static constexpr std::size_t kFrameLimit = 100000;
+  void recordLocked(const ReceivedFrame& frame);
+  std::deque<ReceivedFrame> frames_;  // the latest kFrameLimit
+  std::size_t framesTotal_ = 0;
   std::vector<Reply> replies_;
   PanelState panel_;
 };
