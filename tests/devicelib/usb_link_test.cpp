@@ -68,7 +68,11 @@ TEST(InitDevice, LastMatchingDeviceWins) {
     sendFlag(conn, kDisplay, 1);
     EXPECT_TRUE(order[0]->transfers().empty());
     EXPECT_EQ(order[1]->transfers().size(), 1u);
+    EXPECT_TRUE(order[0]->waitForOpenCount(0)) << "the replaced device is closed again";
+    EXPECT_FALSE(order[0]->interfaceHeld(1));
+    EXPECT_TRUE(order[1]->interfaceHeld(1));
     closeDevice(conn);
+    EXPECT_TRUE(order[1]->waitForOpenCount(0));
 }
 
 TEST(InitDevice, WalkStopsAtAFailedConfigurationOrClaim) {
@@ -97,6 +101,8 @@ TEST(InitDevice, WalkStopsAtAFailedConfigurationOrClaim) {
         sendFlag(conn, kDisplay, 1);
         EXPECT_EQ(good.transfers().size(), 1u);
         EXPECT_TRUE(bad.transfers().empty());
+        EXPECT_TRUE(bad.waitForOpenCount(0)) << "the failing device is closed again";
+        EXPECT_TRUE(good.interfaceHeld(1));
         closeDevice(conn);
     }
 }
