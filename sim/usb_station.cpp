@@ -128,7 +128,7 @@ const char* toString(TransferOutcome outcome) {
 
 // ---------------------------------------------------------------------------
 
-struct UsbStation::Impl {
+struct UsbStation::Impl : std::enable_shared_from_this<UsbStation::Impl> {
   // A URB that the host submitted and has not reaped yet.
   struct Urb {
     UMockdevIoctlClient* client;  // identity of the open file only
@@ -232,7 +232,7 @@ struct UsbStation::Impl {
   bool handle(UMockdevIoctlClient* client) {
     const gulong request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
-    std::lock_guard lock(mutex);
+    std::unique_lock lock(mutex);
     pruneLocked();
     trackLocked(client);
     const char* name = ioctlName(request);
@@ -288,7 +288,7 @@ struct UsbStation::Impl {
         return submit(client, arg);
       case USBDEVFS_REAPURB:
       case USBDEVFS_REAPURBNDELAY:
-        return reap(client, arg);
+        return reap(client, arg, lock);
       case USBDEVFS_DISCARDURB:
         return discard(client, arg);
       default:
@@ -352,9 +352,29 @@ struct UsbStation::Impl {
     return true;
   }
 
+  // libusb-0.1 follows every empty REAPURBNDELAY with a select() of up to
+  // 1 ms on the node, which on usbfs sleeps until a URB completes. On the
+  // testbed's plain file it returns at once and the host would spin, so the
+  // station takes most of that millisecond itself before it says "nothing
+  // yet", handing over a reply that became due meanwhile. (This holds up
+  // umockdev's thread, and so other open files, for as long.)
+  static constexpr auto kEmptyReapWait = std::chrono::microseconds(900);
+
+  bool reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg, std::unique_lock<std::mutex>& lock) {
+    if (tryReap(client, arg)) return true;
+    lock.unlock();
+    std::this_thread::sleep_for(kEmptyReapWait);
+    lock.lock();
+    if (isUnplugged)
+      umockdev_ioctl_client_complete(client, -1, ENODEV);
+    else if (!tryReap(client, arg))
+      umockdev_ioctl_client_complete(client, -1, EAGAIN);
+    return true;
+  }
+
   // Hands back the first URB of this client that is done: a discarded one,
-  // an accepted write, or a read whose reply is due.
-  bool reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
+  // an accepted write, or a read whose reply is due. False when none is.
+  bool tryReap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
     const auto now = Clock::now();
     for (auto it = urbs.begin(); it != urbs.end(); ++it) {
       if (it->client != client) continue;
@@ -373,13 +393,13 @@ struct UsbStation::Impl {
         }
         if (reply->size() > it->length) reply->resize(it->length);
       }
-      return finish(client, arg, it, status, reply, now);
+      finish(client, arg, it, status, reply, now);
+      return true;
     }
-    umockdev_ioctl_client_complete(client, -1, EAGAIN);
-    return true;
+    return false;
   }
 
-  bool finish(UMockdevIoctlClient* client, UMockdevIoctlData* arg, std::deque<Urb>::iterator it, int status,
+  void finish(UMockdevIoctlClient* client, UMockdevIoctlData* arg, std::deque<Urb>::iterator it, int status,
               const std::optional<Bytes>& reply, Clock::time_point now) {
     UMockdevIoctlData* urbData = it->data.p;
     WireTransfer* t = recordLocked(it->record);
@@ -400,7 +420,7 @@ struct UsbStation::Impl {
     UMockdevIoctlData* slot = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
     if (!slot) {
       umockdev_ioctl_client_complete(client, -1, EFAULT);
-      return true;
+      return;
     }
     umockdev_ioctl_data_set_ptr(slot, 0, urbData);
     if (t && !it->discarded) {
@@ -409,7 +429,6 @@ struct UsbStation::Impl {
     }
     urbs.erase(it);
     umockdev_ioctl_client_complete(client, 0, 0);
-    return true;
   }
 
   bool discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
@@ -431,7 +450,7 @@ struct UsbStation::Impl {
   }
 };
 
-UsbStation::UsbStation(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+UsbStation::UsbStation(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
 UsbStation::~UsbStation() = default;
 
 StationModel& UsbStation::model() { return impl_->model; }
@@ -606,7 +625,7 @@ UsbTestbed::~UsbTestbed() {
 }
 
 UsbStation& UsbTestbed::addStation(int bus) {
-  auto impl = std::make_unique<UsbStation::Impl>();
+  auto impl = std::make_shared<UsbStation::Impl>();
   impl->index = static_cast<int>(impl_->stations.size());
   impl->bus = impl_->realBus(bus);
   impl->devnum = Impl::takeDevnum();

@@ -112,8 +112,8 @@ class UsbStation {
  private:
   friend class UsbTestbed;
   struct Impl;
-  explicit UsbStation(std::unique_ptr<Impl> impl);
-  std::unique_ptr<Impl> impl_;
+  explicit UsbStation(std::shared_ptr<Impl> impl);
+  std::shared_ptr<Impl> impl_;  // shared with the ioctl thread's pending answers
 };
 
 class UsbTestbed {
