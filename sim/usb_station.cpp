@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -699,7 +700,14 @@ std::vector<int> UsbTestbed::walkOrder() const {
 std::string UsbTestbed::rootDir() const { return impl_->root; }
 
 std::vector<std::pair<std::string, std::string>> UsbTestbed::childEnvironment() const {
-  return {{"UMOCKDEV_DIR", impl_->root}, {"LD_PRELOAD", "libumockdev-preload.so.0"}};
+  // A child built with AddressSanitizer refuses to start behind the preload
+  // unless told otherwise; other programs ignore the variable.
+  std::string asan = "verify_asan_link_order=0";
+  if (const char* have = std::getenv("ASAN_OPTIONS"); have && *have) {
+    const std::string options = have;
+    asan = options.find("verify_asan_link_order") != std::string::npos ? options : options + ":" + asan;
+  }
+  return {{"UMOCKDEV_DIR", impl_->root}, {"LD_PRELOAD", "libumockdev-preload.so.0"}, {"ASAN_OPTIONS", asan}};
 }
 
 }  // namespace vesksim

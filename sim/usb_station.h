@@ -20,6 +20,16 @@
 // model and the wire record may be read from the test's thread at any time.
 // Only one UsbTestbed should exist at a time (umockdev sets UMOCKDEV_DIR for
 // the whole process).
+//
+//   vesksim::UsbTestbed bed;
+//   vesksim::UsbStation& station = bed.addStation();
+//   station.model().addDisplay(1001);             // answers frames to address 1001
+//   int conn = InitDevice();                      // the host's usb_init() comes after
+//   sendFlag(conn, 1001, 3);
+//   auto writes = station.transfers();            // endpoint, bytes, timestamps
+//   EXPECT_EQ(station.model().display(1001).screen.picture, 4);
+//   station.model().queueEvent(5, 0x10, 1001);    // read by the next poll of 0x82
+//   station.shortReadNext(60);                    // ... but only 60 bytes of it
 #pragma once
 
 #include <cerrno>
@@ -148,7 +158,10 @@ class UsbTestbed {
   std::vector<WireTransfer> transfers() const;
 
   // The testbed's root folder, and the environment that a child process
-  // needs to reach the same stations: UMOCKDEV_DIR and LD_PRELOAD.
+  // needs to reach the same stations: UMOCKDEV_DIR, LD_PRELOAD, and
+  // ASAN_OPTIONS with verify_asan_link_order=0 (added to the options this
+  // process has) for children built with AddressSanitizer. This process
+  // must live as long as the child uses the stations: it answers the ioctls.
   std::string rootDir() const;
   std::vector<std::pair<std::string, std::string>> childEnvironment() const;
 
