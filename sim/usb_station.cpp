@@ -177,6 +177,7 @@ struct UsbStation::Impl : std::enable_shared_from_this<UsbStation::Impl> {
   std::deque<std::string> ioctls;
 
   std::size_t addRecordLocked(WireTransfer t) {
+    t.id = firstRecord + transfers.size();
     transfers.push_back(std::move(t));
     if (transfers.size() > kRecordLimit) {
       transfers.pop_front();
@@ -535,6 +536,13 @@ bool UsbStation::waitForOpenCount(int count, std::chrono::milliseconds timeout) 
 std::vector<WireTransfer> UsbStation::transfers() const {
   std::lock_guard lock(impl_->mutex);
   return {impl_->transfers.begin(), impl_->transfers.end()};
+}
+
+std::vector<WireTransfer> UsbStation::transfersFrom(std::size_t firstId) const {
+  std::lock_guard lock(impl_->mutex);
+  const std::size_t skip = firstId > impl_->firstRecord ? firstId - impl_->firstRecord : 0;
+  if (skip >= impl_->transfers.size()) return {};
+  return {impl_->transfers.begin() + static_cast<std::ptrdiff_t>(skip), impl_->transfers.end()};
 }
 
 std::vector<std::string> UsbStation::ioctls() const {

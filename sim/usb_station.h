@@ -54,6 +54,7 @@ enum class TransferOutcome {
 
 // One bulk transfer as it crossed the wire.
 struct WireTransfer {
+  std::size_t id = 0;          // per station: 0, 1, ... in order of submit, never reused
   int station = 0;             // UsbStation::index()
   std::uint8_t endpoint = 0;   // as the URB names it: 0x05, 0x82, 0x83
   bool in = false;             // direction, from the endpoint's bit 7
@@ -116,6 +117,9 @@ class UsbStation {
   bool waitForOpenCount(int count, std::chrono::milliseconds timeout = std::chrono::seconds(2)) const;
   // The record keeps the latest 100000 transfers and ioctls.
   std::vector<WireTransfer> transfers() const;       // this station's, in order of submit
+  // Those with an id of at least `firstId`, for a reader that follows the
+  // wire as it goes (an entry still Pending may change later).
+  std::vector<WireTransfer> transfersFrom(std::size_t firstId) const;
   std::vector<std::string> ioctls() const;           // names of the ioctls seen ("SUBMITURB", ...)
   void clearRecord();                                // forgets transfers and ioctls (also those in flight)
 

@@ -188,6 +188,15 @@ TEST_F(UsbStationTest, WriteReachesTheModelAndTheAckComesBack) {
   EXPECT_EQ(wire[1].requested, 128u);
   EXPECT_EQ(wire[1].data, Bytes(reply.begin(), reply.end()));
   EXPECT_LE(wire[0].finished, wire[1].submitted);
+
+  // A reader that follows the wire picks up where it left off, also after
+  // the record was cleared.
+  station.clearRecord();
+  ASSERT_EQ(write(h.get(), f), 128);
+  auto later = station.transfersFrom(wire[1].id + 1);
+  ASSERT_EQ(later.size(), 1u);
+  EXPECT_EQ(later[0].id, wire[1].id + 1);
+  EXPECT_TRUE(station.transfersFrom(later[0].id + 1).empty());
 }
 
 TEST_F(UsbStationTest, EachInEndpointServesItsOwnQueue) {
