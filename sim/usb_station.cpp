@@ -129,7 +129,7 @@ const char* toString(TransferOutcome outcome) {
 
 // ---------------------------------------------------------------------------
 
-struct UsbStation::Impl : std::enable_shared_from_this<UsbStation::Impl> {
+struct UsbStation::Impl {
   // A URB that the host submitted and has not reaped yet.
   struct Urb {
     UMockdevIoctlClient* client;  // identity of the open file only
@@ -452,7 +452,7 @@ struct UsbStation::Impl : std::enable_shared_from_this<UsbStation::Impl> {
   }
 };
 
-UsbStation::UsbStation(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
+UsbStation::UsbStation(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 UsbStation::~UsbStation() = default;
 
 StationModel& UsbStation::model() { return impl_->model; }
@@ -634,7 +634,7 @@ UsbTestbed::~UsbTestbed() {
 }
 
 UsbStation& UsbTestbed::addStation(int bus) {
-  auto impl = std::make_shared<UsbStation::Impl>();
+  auto impl = std::make_unique<UsbStation::Impl>();
   impl->index = static_cast<int>(impl_->stations.size());
   impl->bus = impl_->realBus(bus);
   impl->devnum = Impl::takeDevnum();

@@ -49,7 +49,7 @@ enum class TransferOutcome {
   Pending,    // submitted, not yet reaped
   Completed,  // reaped with data (IN) or accepted (OUT)
   Discarded,  // libusb gave up on it (its time-out): DISCARDURB
-  Failed,     // SUBMITURB refused (see failNextWrites) or the station was unplugged
+  Failed,     // SUBMITURB refused (see failNextWrites)
 };
 
 // One bulk transfer as it crossed the wire.
@@ -99,7 +99,8 @@ class UsbStation {
   // model does not see them.
   void timeOutNextWrites(int count);
   // Unplugs the station: its node is deleted (a later scan no longer lists
-  // it) and every ioctl on a handle still open fails with ENODEV.
+  // it) and every ioctl on a handle still open fails with ENODEV (and is not
+  // recorded as a transfer).
   void unplug();
   bool unplugged() const;
 
@@ -126,8 +127,8 @@ class UsbStation {
  private:
   friend class UsbTestbed;
   struct Impl;
-  explicit UsbStation(std::shared_ptr<Impl> impl);
-  std::shared_ptr<Impl> impl_;  // shared with the ioctl thread's pending answers
+  explicit UsbStation(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
 };
 
 class UsbTestbed {
