@@ -45,7 +45,8 @@ int runCommand(const std::vector<std::string>& args) {
     return 1;
   }
   std::unique_ptr<LiveView> view;
-  if (options.view) view = std::make_unique<LiveView>(::isatty(1) == 1, program[0]);
+  const std::string name = program[0].substr(program[0].rfind('/') + 1);
+  if (options.view) view = std::make_unique<LiveView>(::isatty(1) == 1, name);
 
   ChildProcess child;
   ChildProcess::LineSink sink;
@@ -68,9 +69,9 @@ int runCommand(const std::vector<std::string>& args) {
     } else if (forwarded && Clock::now() - forwardedAt > std::chrono::seconds(5)) {
       child.signal(SIGKILL);
     }
-    host->tick();
+    host->tick(Clock::now(), view != nullptr);
     if (view && Clock::now() - lastDraw >= std::chrono::milliseconds(100)) {
-      view->refresh(host->rows(), program[0] + " running");
+      view->refresh(host->rows(), name + " running");
       lastDraw = Clock::now();
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -78,7 +79,7 @@ int runCommand(const std::vector<std::string>& args) {
   const int status = child.stop();
   if (view) {
     host->tick();
-    view->refresh(host->rows(), program[0] + " ended with status " + std::to_string(status));
+    view->refresh(host->rows(), name + " ended with status " + std::to_string(status));
   }
   return status;
 }

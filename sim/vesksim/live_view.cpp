@@ -74,14 +74,15 @@ void LiveView::refresh(const std::vector<DisplayRow>& rows, const std::string& s
     for (const std::string& line : fresh_) std::fprintf(out_, "%s\n", line.c_str());
     fresh_.clear();
     for (const DisplayRow& row : rows) {
-      // Acknowledgements alone do not make a line: what the display shows does.
-      const std::string key = describeScreen(row.state.screen) + "|" + rpm(row) + "|" + std::to_string(row.lost);
+      // A line for each frame a display takes and each loss; acknowledgements
+      // alone do not make one.
+      const std::string key = std::to_string(row.state.frameCount) + "|" + std::to_string(row.lost);
       std::string& before = plainRows_[row.number];
       if (key == before) continue;
       before = key;
-      std::fprintf(out_, "display %s: %s, rpm %s, last message %s, %zu acks, %zu lost\n",
+      std::fprintf(out_, "display %s: %s, rpm %s, last message %s, %zu frames, %zu acks, %zu lost\n",
                    displayName(row).c_str(), describeScreen(row.state.screen).c_str(), rpm(row).c_str(),
-                   lastMessage(row).c_str(), row.acks, row.lost);
+                   lastMessage(row).c_str(), row.state.frameCount, row.acks, row.lost);
     }
     std::fflush(out_);
     return;

@@ -46,8 +46,9 @@ Environment StationHost::childEnvironment() const {
 
 void StationHost::start(Clock::time_point epoch) { epoch_ = epoch; }
 
-void StationHost::tick(Clock::time_point now) {
+void StationHost::tick(Clock::time_point now, bool records) {
   if (epoch_) injectDue(now);
+  if (!records) return;
   collectFrames();
   collectAcks();
   judgeLost(now);

@@ -66,8 +66,9 @@ class StationHost {
   // Times of events and misses count from here.
   void start(Clock::time_point epoch);
   bool started() const { return epoch_.has_value(); }
-  // Injects what is due and brings the records up to date.
-  void tick(Clock::time_point now = Clock::now());
+  // Injects what is due and, with `records`, brings the records of frames
+  // and acknowledgements up to date (which reads the whole wire record).
+  void tick(Clock::time_point now = Clock::now(), bool records = true);
 
   std::vector<DisplayRow> rows() const;
   StationTotals totals() const;
