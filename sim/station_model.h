@@ -69,6 +69,11 @@ struct TextLine {
   // Layouts 7 and 8: UTF-16LE units up to the first 0 unit, as UTF-8 when
   // they are plain ASCII (each non-ASCII unit becomes '?').
   std::string str() const;
+  // The layout 0 attribute word taken apart: bits 0-3 hold the font number
+  // up to 15; from 16 on they hold 15 and the high byte the rest.
+  int font() const { return (attribute & 0x0F) + (attribute >> 8); }
+  bool flagA() const { return (attribute & 0x10) != 0; }
+  bool flagB() const { return (attribute & 0x20) != 0; }
   bool operator==(const TextLine&) const = default;
 };
 

@@ -129,6 +129,26 @@ TEST_F(StationModelTest, TextScreenOfThreeItems) {
   EXPECT_EQ(screenAfter(FrameBytes(1001, 0, 4, 9, 0x1A).item(28, 1, 1, 0x80, "a")).kind, ScreenKind::Text0);
 }
 
+TEST(TextLineTest, AttributeWordGivesFontAndFlags) {
+  struct Case {
+    std::uint16_t word;
+    int font;
+    bool a, b;
+  };
+  const Case cases[] = {
+      {0x0080, 0, false, false}, {0x0095, 5, true, false}, {0x00AF, 15, false, true},
+      {0x018F, 16, false, false}, {0x0CBF, 27, true, true}, {0xF0BF, 255, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.word);
+    TextLine line;
+    line.attribute = c.word;
+    EXPECT_EQ(line.font(), c.font);
+    EXPECT_EQ(line.flagA(), c.a);
+    EXPECT_EQ(line.flagB(), c.b);
+  }
+}
+
 TEST_F(StationModelTest, TextScreensOfLayoutsSevenAndEight) {
   // Two long lines: each spans two slots and repeats its position.
   Screen two = screenAfter(FrameBytes(1001, 7, 5, 3, 0x1A)
