@@ -302,12 +302,6 @@ void StationModel::recordLocked(const ReceivedFrame& frame) {
   if (frames_.size() > kFrameLimit) frames_.pop_front();
 }
 
-StationModel::Display* StationModel::findByAddressLocked(std::uint16_t address) {
-  for (auto& [number, d] : displays_)
-    if (d.state.address == address) return &d;
-  return nullptr;
-}
-
 void StationModel::decodePanelLocked(const Frame& frame) {
   const std::uint8_t* p = frame.data() + kPayloadOffset;
   const bool panelData = u16(p) == 2 && p[6] == kReplyKindEvent && u32(p + 24) == kPanelCode;
@@ -331,24 +325,26 @@ void StationModel::decodeLocked(const Frame& frame, Clock::time_point now) {
     decodePanelLocked(frame);
     return;
   }
-  Display* d = findByAddressLocked(address);
-  if (!d) return;  // nobody listens to this address
+  // Every display that listens to the address takes the frame and answers
+  // it, in order of display number.
+  for (auto& [number, d] : displays_) {
+    if (d.state.address != address) continue;
+    DisplayState& st = d.state;
+    ++st.frameCount;
+    st.lastMsgId = p[3];
+    if (p[2] == 5)
+      st.rpmLimit = u16(p + 4);
+    else
+      st.screen = decodeScreen(p);
 
-  DisplayState& st = d->state;
-  ++st.frameCount;
-  st.lastMsgId = p[3];
-  if (p[2] == 5)
-    st.rpmLimit = u16(p + 4);
-  else
-    st.screen = decodeScreen(p);
-
-  if (d->silent) return;
-  if (d->toMiss > 0) {
-    --d->toMiss;
-    return;
+    if (d.silent) continue;
+    if (d.toMiss > 0) {
+      --d.toMiss;
+      continue;
+    }
+    const Frame ack = makeAck(st.number, st.address, st.lastMsgId);
+    replies_.push_back(Reply{kEndpointReplies, Bytes(ack.begin(), ack.end()), now + d.delay});
   }
-  const Frame ack = makeAck(st.number, st.address, st.lastMsgId);
-  replies_.push_back(Reply{kEndpointReplies, Bytes(ack.begin(), ack.end()), now + d->delay});
 }
 
 std::vector<ReceivedFrame> StationModel::frames() const {

@@ -145,7 +145,8 @@ class StationModel {
 
   // Displays. The default address is (number % 100000) & 0xFFFF, the same
   // address the bridge derives from a serial number. Adding a number twice
-  // replaces its options and state.
+  // replaces its options and state. Displays that share an address all take
+  // its frames and all answer them.
   void addDisplay(std::uint32_t number);
   void addDisplay(std::uint32_t number, std::uint16_t address);
   bool hasDisplay(std::uint32_t number) const;
@@ -196,7 +197,6 @@ class StationModel {
 
   void decodeLocked(const Frame& frame, Clock::time_point now);
   void decodePanelLocked(const Frame& frame);
-  Display* findByAddressLocked(std::uint16_t address);
 
   mutable std::mutex mutex_;
   std::map<std::uint32_t, Display> displays_;

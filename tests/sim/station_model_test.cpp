@@ -237,6 +237,7 @@ TEST(StationModelAcks, AckCarriesDisplayNumberAndMessageId) {
   model.addDisplay(7, 0x1234);
   model.receive(FrameBytes(1001, 0, 200, 4, 0x3A).f);
   model.receive(FrameBytes(0x1234, 5, 17, 9000).f);
+  EXPECT_EQ(model.display(7).frameCount, 1u);  // each display sees only its own address
 
   auto first = model.takeReply(kEndpointReplies);
   ASSERT_TRUE(first);
@@ -253,6 +254,21 @@ TEST(StationModelAcks, AckCarriesDisplayNumberAndMessageId) {
   EXPECT_EQ((*second)[kPayloadOffset + 4], 17);
   EXPECT_FALSE(model.takeReply(kEndpointReplies));
   EXPECT_FALSE(model.takeReply(kEndpointPanel).has_value());
+}
+
+TEST(StationModelAcks, DisplaysSharingAnAddressAllAnswer) {
+  StationModel model;
+  model.addDisplay(1001);
+  model.addDisplay(201001);  // the same address, 1001
+  model.receive(FrameBytes(1001, 0, 5, 4, 0x3A).f);
+  std::vector<std::uint32_t> answered;
+  while (auto r = model.takeReply(kEndpointReplies)) {
+    Frame f;
+    std::copy(r->begin(), r->end(), f.begin());
+    answered.push_back(payloadU32(f, 0));
+  }
+  EXPECT_EQ(answered, (std::vector<std::uint32_t>{1001, 201001}));
+  EXPECT_EQ(model.display(201001).screen.picture, 4);
 }
 
 TEST(StationModelAcks, SilentLateAndMissedAcks) {
