@@ -19,7 +19,7 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::start(const std::vector<std::string>& argv, const Environment& additions, LineSink sink,
-                         std::string& error) {
+                         std::string& error, bool ownGroup) {
   if (argv.empty()) {
     error = "no program given";
     return false;
@@ -62,6 +62,7 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const Environment
   if (pid_ == 0) {
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) ::_exit(127);  // the parent is already gone
+    if (ownGroup) ::setpgid(0, 0);
     if (output[1] >= 0) {
       ::dup2(output[1], 1);
       ::dup2(output[1], 2);

@@ -32,9 +32,11 @@ class ChildProcess {
 
   // Starts argv[0] (searched in PATH when it has no '/'). With a sink the
   // child's output goes to it, otherwise the child shares vesksim's own.
-  // False with `error` when the program cannot be started.
+  // With `ownGroup` the child gets a process group of its own, so that a
+  // Ctrl-C on the terminal reaches vesksim alone, which then stops the
+  // child in order. False with `error` when the program cannot be started.
   bool start(const std::vector<std::string>& argv, const Environment& additions, LineSink sink,
-             std::string& error);
+             std::string& error, bool ownGroup = false);
 
   pid_t pid() const { return pid_; }
   bool running();

@@ -190,7 +190,8 @@ int demoCommand(const std::vector<std::string>& args) {
   Environment env = host->childEnvironment();
   env.emplace_back("VESKBRIDGE_SERVER", "127.0.0.1:" + std::to_string(server.port()));
   ChildProcess bridge;
-  if (!bridge.start({bridgePath}, env, [&view](const std::string& line) { view.consoleLine(line); }, error)) {
+  if (!bridge.start({bridgePath}, env, [&view](const std::string& line) { view.consoleLine(line); }, error,
+                    true)) {
     complain("demo", "cannot start veskbridge (" + bridgePath + "): " + error);
     return 1;
   }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "tcp.h"
@@ -81,10 +82,14 @@ RaceServer::Wait RaceServer::waitUntil(int client, Clock::time_point due) {
 bool RaceServer::takeHello(int client) {
   const std::size_t size = sizeof kHello - 1;
   std::string got;
+  bool late = false;
   const auto end = Clock::now() + kHelloWait;
   while (got.size() < size && !stopped_) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-    if (left.count() <= 0 || !tcp::readable(client, left)) break;
+    if (left.count() <= 0 || !tcp::readable(client, left)) {
+      late = true;
+      break;
+    }
     char buffer[size];
     const ssize_t n = ::recv(client, buffer, size - got.size(), 0);
     if (n < 0 && errno == EINTR) continue;
@@ -93,9 +98,11 @@ bool RaceServer::takeHello(int client) {
     if (got != std::string(kHello, got.size())) break;  // wrong already
   }
   if (got == kHello) return true;
-  if (!stopped_)
-    log_(got.empty() ? "no hello from the client: connection closed"
-                     : "wrong hello from the client: \"" + printable(got) + "\" (expected " + kHello + ")");
+  if (stopped_) return false;
+  if (got.empty())
+    log_(late ? "no hello from the client within 5 s" : "no hello from the client: it closed the connection");
+  else
+    log_("wrong hello from the client: \"" + printable(got) + "\" (expected " + kHello + ")");
   return false;
 }
 
@@ -103,8 +110,10 @@ bool RaceServer::serve(bool hold) {
   const std::size_t total = race_.messages.size();
   std::size_t next = 0;
   bool started = false;
-  log_("race server on 127.0.0.1:" + std::to_string(port_) + ", " + std::to_string(total) + " messages, " +
-       std::to_string(race_.duration() / speed_).substr(0, 6) + " s; waiting for the client");
+  char length[32];
+  std::snprintf(length, sizeof length, "%.1f s", race_.duration() / speed_);
+  log_("race server on 127.0.0.1:" + std::to_string(port_) + ", " + std::to_string(total) + " messages in " +
+       length + "; waiting for the client");
   while (!stopped_) {
     if (waitUntil(listener_, Clock::time_point::max()) == Wait::Stopped) break;
     int client = tcp::acceptClient(listener_);
