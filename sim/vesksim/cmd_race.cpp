@@ -27,16 +27,6 @@ void say(const std::string& line) {
 
 }  // namespace
 
-bool parseSpeed(const std::string& text, double& speed) {
-  char* end = nullptr;
-  speed = std::strtod(text.c_str(), &end);
-  return !text.empty() && *end == '\0' && speed >= 0.01 && speed <= 1000;
-}
-
-std::string describe(const std::string& path, const RaceFileError& error) {
-  return error.line ? path + ":" + std::to_string(error.line) + ": " + error.what : path + ": " + error.what;
-}
-
 int raceCommand(const std::vector<std::string>& args) {
   std::string file;
   double speed = 1;

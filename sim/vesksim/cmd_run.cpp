@@ -14,10 +14,6 @@
 
 namespace vesksim {
 
-void complain(const std::string& command, const std::string& text) {
-  std::fprintf(stderr, "vesksim %s: %s\n", command.c_str(), text.c_str());
-}
-
 int runCommand(const std::vector<std::string>& args) {
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
     std::printf("usage: vesksim run [options] -- PROGRAM ARGS...\n%s", kStationOptionsHelp);

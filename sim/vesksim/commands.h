@@ -14,5 +14,11 @@ int demoCommand(const std::vector<std::string>& args);
 
 // "vesksim <command>: <text>" on standard error.
 void complain(const std::string& command, const std::string& text);
+// A --speed value: a number from 0.01 to 1000.
+bool parseSpeed(const std::string& text, double& speed);
+
+struct RaceFileError;
+// "FILE:LINE: what", or "FILE: what" for the file as a whole.
+std::string describe(const std::string& path, const RaceFileError& error);
 
 }  // namespace vesksim

@@ -23,9 +23,6 @@
 
 namespace vesksim {
 
-bool parseSpeed(const std::string& text, double& speed);
-std::string describe(const std::string& path, const RaceFileError& error);
-
 namespace {
 
 constexpr auto kConnectWait = std::chrono::seconds(30);
@@ -210,8 +207,10 @@ int demoCommand(const std::vector<std::string>& args) {
     host->tick(now);
     const auto sent = server.sentTimes();
     if (!raceOver && sent.size() == total) raceOver = now;
+    char speedText[32];
+    std::snprintf(speedText, sizeof speedText, "%g", speed);
     std::string state = "race " + std::to_string(sent.size()) + "/" + std::to_string(total) + " messages, speed " +
-                        std::to_string(speed).substr(0, 4);
+                        speedText;
     if (raceOver) state += endRace ? ", race over: waiting for the blank screens" : ", race over: settling";
     view.refresh(host->rows(), state);
 

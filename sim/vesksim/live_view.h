@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "screen_text.h"
 #include "station_host.h"
 
 namespace vesksim {

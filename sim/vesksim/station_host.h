@@ -110,11 +110,4 @@ class StationHost {
   std::map<std::uint32_t, std::size_t> acks_;
 };
 
-// How a row's screen reads in the view: "flag 3 yellow", "picture 20",
-// "1:02.3 | P1 | 1:01.9 | +0.55 on 13", "blank on 10", ...
-std::string describeScreen(const Screen& screen);
-// The simulator's names of the flag types 1 to 7, by the picture code that
-// a flag frame carries; nullptr for another code.
-const char* flagName(std::uint16_t pictureCode, int* flagType = nullptr);
-
 }  // namespace vesksim

@@ -1,0 +1,23 @@
+#include <cstdio>
+#include <cstdlib>
+
+#include "commands.h"
+#include "race_file.h"
+
+namespace vesksim {
+
+void complain(const std::string& command, const std::string& text) {
+  std::fprintf(stderr, "vesksim %s: %s\n", command.c_str(), text.c_str());
+}
+
+bool parseSpeed(const std::string& text, double& speed) {
+  char* end = nullptr;
+  speed = std::strtod(text.c_str(), &end);
+  return !text.empty() && *end == '\0' && speed >= 0.01 && speed <= 1000;
+}
+
+std::string describe(const std::string& path, const RaceFileError& error) {
+  return error.line ? path + ":" + std::to_string(error.line) + ": " + error.what : path + ": " + error.what;
+}
+
+}  // namespace vesksim
