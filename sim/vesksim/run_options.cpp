@@ -1,5 +1,7 @@
 #include "run_options.h"
 
+#include "sim/station_model.h"
+
 #include <cstdlib>
 #include <sstream>
 
@@ -15,7 +17,9 @@ const char* const kStationOptionsHelp =
     "  --event SECONDS:CODE[:ADDRESS]\n"
     "                       a display event with flag code CODE naming ADDRESS\n"
     "                       (0, every display, unless given)\n"
-    "  --panel-event SECONDS  an event of the remote-control panel\n"
+    "  --panel-event SECONDS[:83]\n"
+    "                       an event of the remote-control panel, on endpoint 0x82\n"
+    "                       (where the bridge's poll reads it) or on 0x83\n"
     "  --bus ADDR:N[,N...]  a bus station at bus address ADDR with these displays\n"
     "  --com N              the bus line is COM<N> for the library (default 1)\n"
     "  --view               the live view of the displays, with PROGRAM's output below it\n"
@@ -126,7 +130,11 @@ bool parseStationOptions(const std::vector<std::string>& args, std::size_t from,
       if (!value(name, v)) return false;
       StationOptions::Event event;
       event.panel = true;
-      if (!parseSeconds(v, event.at)) return bad("SECONDS");
+      const auto parts = split(v, ':');
+      if (parts.empty() || parts.size() > 2 || !parseSeconds(parts[0], event.at) ||
+          (parts.size() == 2 && parts[1] != "82" && parts[1] != "83"))
+        return bad("SECONDS[:82|:83]");
+      if (parts.size() == 2 && parts[1] == "83") event.endpoint = kEndpointPanel;
       options.events.push_back(event);
     } else if (name == "--bus") {
       if (!value(name, v)) return false;

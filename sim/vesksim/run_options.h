@@ -22,6 +22,7 @@ struct StationOptions {
     bool panel = false;
     std::uint32_t code = 0;     // display events: the flag code the event carries
     std::uint16_t address = 0;  // the address it names; 0 for every display
+    std::uint8_t endpoint = 0x82;  // where the station hands it over
   };
 
   std::set<std::uint32_t> displays;  // on the USB station

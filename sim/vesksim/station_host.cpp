@@ -66,9 +66,9 @@ void StationHost::injectDue(Clock::time_point now) {
     // Each event takes a sequence number of its own, so that none reads as
     // a repeat of the one before.
     if (e.panel)
-      model.queuePanelEvent(eventSeq_++);
+      model.queuePanelEvent(eventSeq_++, e.endpoint);
     else
-      model.queueEvent(eventSeq_++, e.code, e.address);
+      model.queueEvent(eventSeq_++, e.code, e.address, e.endpoint);
   }
   for (PendingMiss& p : misses_) {
     if (p.done || !model.hasDisplay(p.miss.display)) continue;

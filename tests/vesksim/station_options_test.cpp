@@ -10,7 +10,7 @@ TEST(StationOptions, EachOptionAndWhereTheProgramBegins) {
   const std::vector<std::string> args = {"--display", "1001,1002", "--silent", "7",       "--late",
                                          "1002:250",  "--miss",    "1003:4.5", "--miss",  "1004",
                                          "--event",   "3:2",       "--event",  "4:5:1001", "--panel-event",
-                                         "6",         "--bus",     "3:4001,4002", "--com", "4",
+                                         "6:83",         "--bus",     "3:4001,4002", "--com", "4",
                                          "--view",    "--",        "prog",     "--display"};
   StationOptions o;
   std::size_t next = 0;
@@ -28,6 +28,8 @@ TEST(StationOptions, EachOptionAndWhereTheProgramBegins) {
   EXPECT_EQ(o.events[0].address, 0);
   EXPECT_EQ(o.events[1].address, 1001);
   EXPECT_TRUE(o.events[2].panel);
+  EXPECT_EQ(o.events[0].endpoint, 0x82);
+  EXPECT_EQ(o.events[2].endpoint, 0x83);
   EXPECT_EQ(o.busStations.at(3), (std::set<std::uint32_t>{4001, 4002}));
   EXPECT_EQ(o.com, 4);
   EXPECT_TRUE(o.view);
@@ -42,7 +44,7 @@ TEST(StationOptions, BadOptionsAreNamed) {
   const std::vector<std::vector<std::string>> cases = {
       {"--display"},          {"--display", "12a"},  {"--display", "1,,2"}, {"--late", "5"},
       {"--late", "5:x"},      {"--miss", "5:1:2"},   {"--event", "3"},      {"--event", "x:1"},
-      {"--event", "1:2:70000"}, {"--bus", "0:1"},     {"--bus", "256:1"},    {"--bus", "3"},
+      {"--event", "1:2:70000"}, {"--bus", "0:1"}, {"--panel-event", "1:84"},     {"--bus", "256:1"},    {"--bus", "3"},
       {"--com", "0"},         {"--frobnicate"},
   };
   for (const auto& args : cases) {

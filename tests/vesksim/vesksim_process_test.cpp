@@ -142,12 +142,15 @@ TEST(Run, AMissedAcknowledgementLeadsToReconnectAndTheSendIsRepeated) {
   const std::uint16_t port = freePort();
   auto race = Program::vesksim({"race", kFixtures + "/replay.race", "--port", std::to_string(port)});
   ASSERT_TRUE(race.waitFor("waiting for the client", 5s)) << race.output();
-  auto run = Program::vesksim({"run", "--display", "1001,1002", "--miss", "1001", "--view", "--", VESKBRIDGE_PATH},
+  auto run = Program::vesksim({"run", "--display", "1001,1002", "--miss", "1001", "--panel-event", "2", "--view", "--",
+                               VESKBRIDGE_PATH},
                               {{"VESKBRIDGE_SERVER", "127.0.0.1:" + std::to_string(port)}});
   ASSERT_TRUE(run.waitFor("display 1001: flag 3 yellow, rpm -, last message", 10s)) << run.output();
   const auto shown = std::chrono::steady_clock::now();
   ASSERT_TRUE(run.waitFor("veskbridge| reconnect 1001 1001|*|*|3", 20s)) << run.output();
   EXPECT_GE(std::chrono::steady_clock::now() - shown, 8s);
+  // The panel's event meanwhile: code 55 for no display in particular.
+  EXPECT_NE(run.output().find("veskbridge| Info z vesk2: 55 0 1"), std::string::npos) << run.output();
   // The repeat: the same flag, a second frame, and this time acknowledged.
   ASSERT_TRUE(run.waitFor("display 1001: flag 3 yellow, rpm -, last message", 5s));
   ASSERT_TRUE(eventually([&] { return lastDisplayLines(run.output())["1001"].find(", 2 frames,") != std::string::npos; }, 5s))
