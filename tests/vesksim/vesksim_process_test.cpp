@@ -171,6 +171,13 @@ TEST(Run, TheProgramGetsTheStationsEnvironmentAndItsExitStatusIsVesksims) {
   EXPECT_NE(run.output().find("preload=libumockdev-preload.so.0"), std::string::npos) << run.output();
 }
 
+TEST(Run, BusStationsTakeFramesOnTheComPortNamedForThem) {
+  auto run = Program::vesksim({"run", "--bus", "3:4001", "--com", "2", "--view", "--", BUS_PROBE_PATH});
+  EXPECT_EQ(run.exit(20s), 0) << run.output();
+  EXPECT_NE(run.output().find("display 4001@bus3: flag 3 yellow, rpm -, last message "), std::string::npos)
+      << run.output();
+}
+
 TEST(Run, NoProgramOutlivesVesksim) {
   // SIGTERM is passed on and waited for; SIGKILL leaves the child to its
   // parent-death signal.
