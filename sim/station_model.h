@@ -108,14 +108,18 @@ struct DisplayState {
   std::size_t frameCount = 0;             // frames addressed to it
 };
 
-// The remote-control panel: four lines and two setting bytes per line.
+// The remote-control panel: four lines and two setting bytes per line. A
+// frame to address 1 with reply kind 0xFF is panel data when its payload
+// addr is 2 and its code bytes 24..27 are 0, 0x37, 0, 0; any other such
+// frame counts as an event acknowledged back (ackCount). The raw frames are
+// in frames() either way.
 struct PanelState {
   std::array<Bytes, 4> lines;  // bytes up to the first 0 of each 16-byte field
   std::array<std::uint8_t, 4> settingA{};
   std::array<std::uint8_t, 4> settingB{};
   std::uint8_t seq = 0;
   std::size_t frameCount = 0;  // panel data frames received
-  std::size_t ackCount = 0;    // other frames to address 1 (event acknowledgements)
+  std::size_t ackCount = 0;    // event acknowledgements written back to address 1
   std::string line(int index) const;  // lines[index] as text
 };
 
