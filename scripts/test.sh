@@ -22,7 +22,6 @@ run_suite() {  # build-dir, extra cmake options...
 
 mkdir -p build
 run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
-export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVESK_SANITIZE=ON
 
 echo "== install and build a program against the installed package"
