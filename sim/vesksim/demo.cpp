@@ -194,8 +194,7 @@ int demoCommand(const std::vector<std::string>& args) {
   }
   playing = &server;
   onEndSignal(stopPlaying);
-  std::atomic<bool> served{false};
-  std::thread raceThread([&] { served = server.serve(true); });
+  std::thread raceThread([&] { server.serve(true); });
 
   const auto begun = Clock::now();
   std::optional<Clock::time_point> raceOver;  // when the last message went out
