@@ -4,9 +4,6 @@
 # shown in a live view. Ends by itself after about 90 s; arguments go to
 # `vesksim demo` (for example --speed 2).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
-bash scripts/setup.sh
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/release -j"$(nproc 2>/dev/null || echo 2)" --target vesksim >/dev/null
+cd "$(dirname "$0")/.."
+bash scripts/build.sh vesksim veskbridge
 exec build/release/sim/vesksim/vesksim demo "$@"
