@@ -34,15 +34,9 @@ int raceCommand(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const bool hasValue = i + 1 < args.size();
     if (args[i] == "--speed" && hasValue) {
-      if (!parseSpeed(args[++i], speed)) {
-        complain("race", "--speed " + args[i] + ": expected a number from 0.01 to 1000");
-        return 2;
-      }
+      if (!speedOption("race", args[++i], speed)) return 2;
     } else if (args[i] == "--port" && hasValue) {
-      if (!tcp::parsePort(args[++i], port)) {
-        complain("race", "--port " + args[i] + ": expected a port number 1 to 65535");
-        return 2;
-      }
+      if (!portOption("race", args[++i], port)) return 2;
     } else if (file.empty() && !args[i].empty() && args[i][0] != '-') {
       file = args[i];
     } else {

@@ -131,15 +131,9 @@ int demoCommand(const std::vector<std::string>& args) {
     } else if (args[i] == "--bridge" && hasValue) {
       bridgePath = args[++i];
     } else if (args[i] == "--speed" && hasValue) {
-      if (!parseSpeed(args[++i], speed)) {
-        complain("demo", "--speed " + args[i] + ": expected a number from 0.01 to 1000");
-        return 2;
-      }
+      if (!speedOption("demo", args[++i], speed)) return 2;
     } else if (args[i] == "--port" && hasValue) {
-      if (!tcp::parsePort(args[++i], port)) {
-        complain("demo", "--port " + args[i] + ": expected a port number 1 to 65535");
-        return 2;
-      }
+      if (!portOption("demo", args[++i], port)) return 2;
     } else if (args[i] == "--plain") {
       plain = true;
     } else {
